@@ -1,0 +1,5 @@
+#include "app/TestSequence.h"
+
+int main(int argc, char* argv[]) {
+  return korvo::RunTestSequence(argc, argv);
+}

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace korvo {
+
+// An open device; each platform layer defines it. nullptr marks a failed open.
+struct Device;
+
+// Opens the device by its interface path, exclusively: the open fails while
+// another program holds the device.
+Device* OpenDevice(const std::string& path);
+
+// The port-status request (control code 0x220030). Waits for the answer.
+// The reply bytes land at the start of `reply`; *replyCount says how many.
+bool QueryPortStatus(Device* device, const void* input, uint32_t inputLength,
+                     void* reply, uint32_t replyLength, uint32_t* replyCount);
+
+// Writes `length` raw bytes; *written says how many reached the device.
+bool WriteDevice(Device* device, const void* data, uint64_t length, uint64_t* written);
+
+void CloseDevice(Device* device);
+
+}  // namespace korvo

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <cstdint>
+
+namespace korvo {
+
+struct InputFile;
+
+// Opens an existing file for reading, exclusively: fails while another
+// program holds it, and for directories. nullptr on failure.
+InputFile* OpenInputFile(const char* path);
+
+bool InputFileSize(InputFile* file, uint64_t* size);
+
+// Reads until `size` bytes are in or the file ends; *got says how many came.
+bool ReadInputFile(InputFile* file, void* buffer, uint64_t size, uint64_t* got);
+
+void CloseInputFile(InputFile* file);
+
+}  // namespace korvo

@@ -1,0 +1,124 @@
+// USB device discovery through libudev.
+//
+// Every present device of subsystem "usb" with devtype "usb_device" is one
+// interface, in the order of the sysfs paths. Its path is the device node with
+// the IDs appended, "/dev/bus/usb/001/002#vid_6742&pid_0001", so that the
+// vendor can be read from the path as on Windows, and the device channel can
+// check that the node still belongs to the same device.
+#include "platform/DeviceInterfaces.h"
+
+#include <libudev.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "platform/linux/LinuxContext.h"
+
+namespace korvo {
+
+namespace {
+
+// A sysfs ID attribute such as idVendor: four hex digits.
+std::optional<unsigned> ReadId(udev_device* device, const char* attribute) {
+  const char* text = udev_device_get_sysattr_value(device, attribute);
+  if (!text || !*text) return std::nullopt;
+  char* end = nullptr;
+  unsigned long value = std::strtoul(text, &end, 16);
+  if (*end != '\0' || value > 0xFFFF) return std::nullopt;
+  return static_cast<unsigned>(value);
+}
+
+// "first second", or second alone without a first; absent without a second.
+std::optional<std::string> JoinName(const char* first, const char* second) {
+  if (!second || !*second) return std::nullopt;
+  if (!first || !*first) return std::string(second);
+  return std::string(first) + " " + second;
+}
+
+struct FoundDevice {
+  std::string syspath;
+  InterfaceRecord record;
+};
+
+std::optional<FoundDevice> Describe(udev_device* device) {
+  const char* devtype = udev_device_get_devtype(device);
+  if (!devtype || std::strcmp(devtype, "usb_device") != 0) return std::nullopt;
+
+  // Without a node there is nothing to open.
+  const char* devnode = udev_device_get_devnode(device);
+  if (!devnode) return std::nullopt;
+
+  std::optional<unsigned> vendor = ReadId(device, "idVendor");
+  std::optional<unsigned> product = ReadId(device, "idProduct");
+  if (!vendor || !product) return std::nullopt;
+
+  char ids[32];
+  std::snprintf(ids, sizeof ids, "#vid_%04x&pid_%04x", *vendor, *product);
+
+  FoundDevice found;
+  found.syspath = udev_device_get_syspath(device);
+  found.record.devicePath = std::string(devnode) + ids;
+  found.record.friendlyName = JoinName(udev_device_get_sysattr_value(device, "manufacturer"),
+                                       udev_device_get_sysattr_value(device, "product"));
+  found.record.deviceDescription =
+      JoinName(udev_device_get_property_value(device, "ID_VENDOR_FROM_DATABASE"),
+               udev_device_get_property_value(device, "ID_MODEL_FROM_DATABASE"));
+  return found;
+}
+
+// The devices are read once, when the set is opened, so that the indexes
+// name the same devices for as long as the set is used.
+class UdevUsbDevices : public DeviceInterfaceSet {
+ public:
+  explicit UdevUsbDevices(std::vector<InterfaceRecord> records) : records_(std::move(records)) {}
+
+  InterfaceRead ReadInterface(unsigned index, InterfaceRecord& record) override {
+    if (index >= records_.size()) return InterfaceRead::NoMore;
+    record = records_[index];
+    return InterfaceRead::Read;
+  }
+
+ private:
+  std::vector<InterfaceRecord> records_;
+};
+
+std::unique_ptr<DeviceInterfaceSet> ListUsbDevices(udev* context) {
+  udev_enumerate* enumerate = udev_enumerate_new(context);
+  if (!enumerate) return nullptr;
+  if (udev_enumerate_add_match_subsystem(enumerate, "usb") < 0 ||
+      udev_enumerate_scan_devices(enumerate) < 0) {
+    udev_enumerate_unref(enumerate);
+    return nullptr;
+  }
+
+  std::vector<FoundDevice> found;
+  udev_list_entry* entry;
+  udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(enumerate)) {
+    udev_device* device = udev_device_new_from_syspath(context, udev_list_entry_get_name(entry));
+    if (!device) continue;
+    if (std::optional<FoundDevice> one = Describe(device)) found.push_back(std::move(*one));
+    udev_device_unref(device);
+  }
+  udev_enumerate_unref(enumerate);
+
+  std::sort(found.begin(), found.end(),
+            [](const FoundDevice& a, const FoundDevice& b) { return a.syspath < b.syspath; });
+  std::vector<InterfaceRecord> records;
+  for (FoundDevice& one : found) records.push_back(std::move(one.record));
+  return std::make_unique<UdevUsbDevices>(std::move(records));
+}
+
+}  // namespace
+
+std::unique_ptr<DeviceInterfaceSet> OpenPresentInterfaces(const InterfaceClassId& interfaceClass) {
+  // Linux has one way to list USB devices; only the USB device class is known.
+  (void)interfaceClass;
+  udev* context = UdevContext();
+  if (!context) return nullptr;
+  return ListUsbDevices(context);
+}
+
+}  // namespace korvo
