@@ -1,0 +1,60 @@
+// The device channel: the device's own driver, reached through its interface
+// path with plain file calls and one control request.
+#include "platform/Device.h"
+
+#include <windows.h>
+#include <winioctl.h>
+#include <usbprint.h>
+
+#include <algorithm>
+
+namespace korvo {
+
+namespace {
+
+// The USB printing class's request for the port status byte.
+constexpr DWORD kGetPortStatus = 0x220030;
+static_assert(kGetPortStatus == IOCTL_USBPRINT_GET_LPT_STATUS);
+
+// The largest count one WriteFile call takes.
+constexpr uint64_t kMaxWrite = MAXDWORD;
+
+// A Device* is the device's handle itself; no handle is ever null.
+HANDLE HandleOf(Device* device) { return reinterpret_cast<HANDLE>(device); }
+
+}  // namespace
+
+Device* OpenDevice(const std::string& path) {
+  HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return nullptr;
+  return reinterpret_cast<Device*>(handle);
+}
+
+bool QueryPortStatus(Device* device, const void* input, uint32_t inputLength, void* reply,
+                     uint32_t replyLength, uint32_t* replyCount) {
+  DWORD returned = 0;
+  BOOL ok = DeviceIoControl(HandleOf(device), kGetPortStatus, const_cast<void*>(input), inputLength,
+                            reply, replyLength, &returned, nullptr);
+  *replyCount = returned;
+  return ok != FALSE;
+}
+
+bool WriteDevice(Device* device, const void* data, uint64_t length, uint64_t* written) {
+  const auto* bytes = static_cast<const unsigned char*>(data);
+  *written = 0;
+  // One call for anything up to 4 GiB - 1 (every length a 32-bit process can
+  // hold); an empty write is still issued.
+  do {
+    DWORD chunk = static_cast<DWORD>(std::min(length - *written, kMaxWrite));
+    DWORD done = 0;
+    if (!WriteFile(HandleOf(device), bytes + *written, chunk, &done, nullptr)) return false;
+    *written += done;
+    if (done < chunk) break;  // the driver took less: the rest is not retried
+  } while (*written < length);
+  return true;
+}
+
+void CloseDevice(Device* device) { CloseHandle(HandleOf(device)); }
+
+}  // namespace korvo

@@ -1,0 +1,106 @@
+// Device discovery through SetupAPI: the present interfaces of one class, each
+// with its path and the device's friendly name and description.
+#include "platform/DeviceInterfaces.h"
+
+#include <windows.h>
+#include <setupapi.h>
+
+#include <cstring>
+#include <new>
+
+namespace korvo {
+
+// The records SetupAPI checks by size. In a 32-bit build the structures are
+// byte-packed: the detail header is a DWORD and one character.
+static_assert(sizeof(void*) != 4 || sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A) == 5);
+static_assert(sizeof(void*) != 4 || sizeof(SP_DEVICE_INTERFACE_DATA) == 28);
+static_assert(sizeof(void*) != 4 || sizeof(SP_DEVINFO_DATA) == 28);
+static_assert(sizeof(InterfaceClassId) == sizeof(GUID));
+
+namespace {
+
+// Names are read into buffers of this size; a longer name does not fit and
+// its read fails.
+constexpr DWORD kNameBufferSize = 256;
+
+GUID ToGuid(const InterfaceClassId& id) {
+  GUID guid;
+  guid.Data1 = id.data1;
+  guid.Data2 = id.data2;
+  guid.Data3 = id.data3;
+  std::memcpy(guid.Data4, id.data4, sizeof guid.Data4);
+  return guid;
+}
+
+class SetupApiInterfaces : public DeviceInterfaceSet {
+ public:
+  SetupApiInterfaces(HDEVINFO set, const GUID& interfaceClass)
+      : set_(set), interfaceClass_(interfaceClass) {}
+  ~SetupApiInterfaces() override { SetupDiDestroyDeviceInfoList(set_); }
+
+  SetupApiInterfaces(const SetupApiInterfaces&) = delete;
+  SetupApiInterfaces& operator=(const SetupApiInterfaces&) = delete;
+
+  InterfaceRead ReadInterface(unsigned index, InterfaceRecord& record) override {
+    SP_DEVICE_INTERFACE_DATA interfaceData = {};
+    interfaceData.cbSize = sizeof interfaceData;
+    if (!SetupDiEnumDeviceInterfaces(set_, nullptr, &interfaceClass_, index, &interfaceData)) {
+      return InterfaceRead::NoMore;
+    }
+
+    // The first call only measures the record; it fails by design.
+    DWORD requiredSize = 0;
+    SetupDiGetDeviceInterfaceDetailA(set_, &interfaceData, nullptr, 0, &requiredSize, nullptr);
+    if (requiredSize < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A)) return InterfaceRead::Unreadable;
+
+    auto* detail =
+        static_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(::operator new(requiredSize, std::nothrow));
+    if (!detail) return InterfaceRead::Unreadable;
+    detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
+
+    SP_DEVINFO_DATA deviceData = {};
+    deviceData.cbSize = sizeof deviceData;
+    InterfaceRead result = InterfaceRead::Unreadable;
+    if (SetupDiGetDeviceInterfaceDetailA(set_, &interfaceData, detail, requiredSize, nullptr,
+                                         &deviceData)) {
+      // DevicePath fills the rest of the record; it is terminated within it.
+      const char* path = detail->DevicePath;
+      size_t pathRoom = requiredSize - offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath);
+      record.devicePath.assign(path, strnlen(path, pathRoom));
+      record.friendlyName = ReadName(deviceData, SPDRP_FRIENDLYNAME);
+      record.deviceDescription = ReadName(deviceData, SPDRP_DEVICEDESC);
+      result = InterfaceRead::Read;
+    }
+    ::operator delete(detail);
+    return result;
+  }
+
+ private:
+  // A text property of the device; absent when it is missing or too long.
+  std::optional<std::string> ReadName(SP_DEVINFO_DATA& deviceData, DWORD property) {
+    char buffer[kNameBufferSize];
+    if (!SetupDiGetDeviceRegistryPropertyA(set_, &deviceData, property, nullptr,
+                                           reinterpret_cast<BYTE*>(buffer), sizeof buffer,
+                                           nullptr)) {
+      return std::nullopt;
+    }
+    // A value stored without its terminator can fill the whole buffer.
+    return std::string(buffer, strnlen(buffer, sizeof buffer));
+  }
+
+  HDEVINFO set_;
+  GUID interfaceClass_;
+};
+
+}  // namespace
+
+std::unique_ptr<DeviceInterfaceSet> OpenPresentInterfaces(const InterfaceClassId& interfaceClass) {
+  GUID guid = ToGuid(interfaceClass);
+  HDEVINFO set = SetupDiGetClassDevsA(&guid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+  if (set == INVALID_HANDLE_VALUE) return nullptr;
+  std::unique_ptr<DeviceInterfaceSet> interfaces(new (std::nothrow) SetupApiInterfaces(set, guid));
+  if (!interfaces) SetupDiDestroyDeviceInfoList(set);
+  return interfaces;
+}
+
+}  // namespace korvo

@@ -1,0 +1,57 @@
+// The file to send: opened exclusively, measured whole, read until the
+// measured size is in.
+#include "platform/InputFile.h"
+
+#include <windows.h>
+
+#include <algorithm>
+
+namespace korvo {
+
+namespace {
+
+// Reads are split so that no single call is too large for the file system
+// (network shares refuse very large reads).
+constexpr uint64_t kMaxRead = 64u << 20;
+
+// An InputFile* is the file's handle itself.
+HANDLE HandleOf(InputFile* file) { return reinterpret_cast<HANDLE>(file); }
+
+}  // namespace
+
+InputFile* OpenInputFile(const char* path) {
+  if (!path) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  // No sharing: the open fails while another program holds the file. A
+  // directory cannot be opened this way.
+  HANDLE handle = CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return nullptr;
+  return reinterpret_cast<InputFile*>(handle);
+}
+
+bool InputFileSize(InputFile* file, uint64_t* size) {
+  LARGE_INTEGER fileSize;
+  if (!GetFileSizeEx(HandleOf(file), &fileSize)) return false;
+  *size = static_cast<uint64_t>(fileSize.QuadPart);
+  return true;
+}
+
+bool ReadInputFile(InputFile* file, void* buffer, uint64_t size, uint64_t* got) {
+  auto* bytes = static_cast<unsigned char*>(buffer);
+  *got = 0;
+  while (*got < size) {
+    DWORD chunk = static_cast<DWORD>(std::min(size - *got, kMaxRead));
+    DWORD read = 0;
+    if (!ReadFile(HandleOf(file), bytes + *got, chunk, &read, nullptr)) return false;
+    if (read == 0) break;  // the file ended early
+    *got += read;
+  }
+  return true;
+}
+
+void CloseInputFile(InputFile* file) { CloseHandle(HandleOf(file)); }
+
+}  // namespace korvo
