@@ -1,0 +1,99 @@
+// The file to send, opened the way the tool has always opened it: existing,
+// read-only and exclusive. Linux has no sharing modes, so exclusivity is a
+// non-blocking flock(2): it fails while another program holds a lock on the
+// file, and holds others off while the file is sent.
+#include "platform/InputFile.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <new>
+
+namespace korvo {
+
+struct InputFile {
+  int fd;
+};
+
+namespace {
+
+// One read(2) returns at most about 2 GiB; ask for less at a time.
+constexpr uint64_t kMaxReadChunk = uint64_t{1} << 30;
+
+// Regular files only: a directory has no content to send, and a FIFO or a
+// device has no size to take before the read.
+bool CheckRegularFile(int fd) {
+  struct stat status;
+  if (fstat(fd, &status) != 0) return false;
+  if (S_ISDIR(status.st_mode)) {
+    errno = EISDIR;
+    return false;
+  }
+  if (!S_ISREG(status.st_mode)) {
+    errno = EINVAL;
+    return false;
+  }
+  return true;
+}
+
+void CloseKeepingErrno(int fd) {
+  int error = errno;
+  close(fd);
+  errno = error;
+}
+
+}  // namespace
+
+InputFile* OpenInputFile(const char* path) {
+  if (!path) {
+    errno = EINVAL;
+    return nullptr;
+  }
+  // Non-blocking, so that a FIFO does not hang the open; it is refused below.
+  int fd = open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) return nullptr;
+
+  if (!CheckRegularFile(fd) || flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    CloseKeepingErrno(fd);
+    return nullptr;
+  }
+
+  InputFile* file = new (std::nothrow) InputFile{fd};
+  if (!file) {
+    close(fd);
+    errno = ENOMEM;
+  }
+  return file;
+}
+
+bool InputFileSize(InputFile* file, uint64_t* size) {
+  struct stat status;
+  if (fstat(file->fd, &status) != 0) return false;
+  *size = static_cast<uint64_t>(status.st_size);
+  return true;
+}
+
+bool ReadInputFile(InputFile* file, void* buffer, uint64_t size, uint64_t* got) {
+  unsigned char* into = static_cast<unsigned char*>(buffer);
+  *got = 0;
+  while (*got < size) {
+    size_t chunk = static_cast<size_t>(std::min(size - *got, kMaxReadChunk));
+    ssize_t n = read(file->fd, into + *got, chunk);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    if (n == 0) break;  // the file ended early
+    *got += static_cast<uint64_t>(n);
+  }
+  return true;
+}
+
+void CloseInputFile(InputFile* file) {
+  close(file->fd);  // drops the lock with it
+  delete file;
+}
+
+}  // namespace korvo
