@@ -4,6 +4,9 @@
 #include <optional>
 #include <string>
 
+#include "deviceio/DeviceChannel.h"
+#include "deviceio/FileTransfer.h"
+#include "deviceio/StatusMonitor.h"
 #include "discovery/ChooseDevice.h"
 #include "discovery/DeviceList.h"
 #include "platform/Framework.h"
@@ -11,9 +14,6 @@
 namespace korvo {
 
 int RunTestSequence(int argc, char* argv[]) {
-  (void)argc;
-  (void)argv;
-
   if (!InitFramework()) {
     std::cerr << "Fatal Error: MFC initialization failed" << std::endl;
     return 1;
@@ -32,10 +32,15 @@ int RunTestSequence(int argc, char* argv[]) {
   const DeviceEntry& entry = devices.GetAt(*chosen);
   std::string chosenPath = entry.devicePath;
   std::string chosenDescription = entry.description;
-  (void)chosenPath;
-  (void)chosenDescription;
 
-  return 0;
+  Device* device = OpenAndShowPortStatus(chosenPath, chosenDescription);
+  if (!device) return 1;
+
+  StartStatusMonitor(device);  // whether it runs changes nothing in the run
+
+  // Without an argument there is no file: the open fails on the empty path.
+  const char* file = argc > 1 ? argv[1] : "";
+  return SendFile(file, device) == TransferResult::Sent ? 0 : 1;
 }
 
 }  // namespace korvo

@@ -1,0 +1,39 @@
+#include "deviceio/DeviceChannel.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <iostream>
+
+#include "platform/ErrorNumber.h"
+
+namespace korvo {
+
+namespace {
+
+// The request has always been made with these two zeroed 80-byte buffers.
+// Nothing else writes them, so a short reply leaves zeros behind it.
+constexpr uint32_t kStatusBufferSize = 80;
+unsigned char g_statusInput[kStatusBufferSize];
+unsigned char g_statusReply[kStatusBufferSize];
+
+}  // namespace
+
+Device* OpenAndShowPortStatus(const std::string& path, const std::string& description) {
+  Device* device = OpenDevice(path);
+  if (!device) {
+    std::cerr << "Unable to open " << description << std::endl;
+    return nullptr;
+  }
+
+  // Only the first reply byte is the status; the reply count is not looked at.
+  uint32_t replyCount = 0;
+  if (QueryPortStatus(device, g_statusInput, kStatusBufferSize, g_statusReply, kStatusBufferSize,
+                      &replyCount)) {
+    std::printf("status:%02x\n", static_cast<unsigned>(g_statusReply[0]));
+  } else {
+    std::printf("Error code Status:%d\n", LastErrorNumber());
+  }
+  return device;
+}
+
+}  // namespace korvo

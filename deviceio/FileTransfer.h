@@ -1,0 +1,19 @@
+#pragma once
+
+#include "platform/Device.h"
+
+namespace korvo {
+
+enum class TransferResult {
+  Sent,           // the whole file reached the device; file and device are closed
+  FileNotOpened,  // nothing was sent; the device is still open
+  FileNotRead,    // nothing was sent; file and device are closed
+  NotWritten,     // the write failed or fell short; file and device are closed
+};
+
+// Sends the whole content of the file at `path` to the device in one write,
+// then closes the file and the device. Each failure prints its own line on
+// stdout. `path` must not be null (an absent argument is the empty path).
+TransferResult SendFile(const char* path, Device* device);
+
+}  // namespace korvo
