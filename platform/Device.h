@@ -18,6 +18,8 @@ bool QueryPortStatus(Device* device, const void* input, uint32_t inputLength,
                      void* reply, uint32_t replyLength, uint32_t* replyCount);
 
 // Writes `length` raw bytes; *written says how many reached the device.
+// True only when all of them did: a short write answers false, with the
+// error number set, like a failed one.
 bool WriteDevice(Device* device, const void* data, uint64_t length, uint64_t* written);
 
 void CloseDevice(Device* device);
