@@ -102,7 +102,7 @@ bool WriteDevice(Device* device, const void* data, uint64_t length, uint64_t* wr
   std::lock_guard<std::mutex> lock(state.mutex);
   const char* bytes = static_cast<const char*>(data);
   state.log.writes.push_back(
-      {device, length, length <= fake::kKeptWriteBytes ? std::string(bytes, length) : ""});
+      {device, length, length <= fake::kKeptWriteBytes ? std::string(bytes, static_cast<size_t>(length)) : ""});
   int64_t accepts = state.answers.writeAccepts;
   if (accepts >= 0 && static_cast<uint64_t>(accepts) < length) {
     *written = static_cast<uint64_t>(accepts);
