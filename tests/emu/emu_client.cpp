@@ -1,0 +1,182 @@
+// emu-client: looks at the emulated USB devices the way korvo-test does (libudev,
+// libusb) and prints what it sees, one line per fact, for the korvo-emu tests.
+//
+//   emu-client list                  udev's USB devices, in enumeration order
+//   emu-client BUS DEV STEP...       open bus/device with libusb, then run steps:
+//     claim | release | autodetach | status[=TIMEOUT_MS] | string=INDEX |
+//     write=SIZE[/CHUNK[/TIMEOUT_MS]]  (bytes follow WritePattern, see emu_pattern.h)
+//
+// Texts are printed with bytes outside '!'..'~' and '%' as %XX.
+#include <libudev.h>
+#include <libusb-1.0/libusb.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "emu_pattern.h"
+
+namespace {
+
+std::string Escape(const char* text) {
+  std::string out;
+  for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p; ++p) {
+    if (*p < '!' || *p > '~' || *p == '%') {
+      char hex[4];
+      std::snprintf(hex, sizeof hex, "%%%02X", *p);
+      out += hex;
+    } else {
+      out.push_back(static_cast<char>(*p));
+    }
+  }
+  return out;
+}
+
+void PrintField(const char* name, const char* value) {
+  if (value) std::printf(" %s=%s", name, Escape(value).c_str());
+}
+
+void PrintUdevDevice(udev_device* device) {
+  std::printf("%s", udev_device_get_sysname(device));
+  PrintField("type", udev_device_get_devtype(device));
+  PrintField("node", udev_device_get_devnode(device));
+  std::printf(" init=%d", udev_device_get_is_initialized(device));
+  const char* attributes[] = {"idVendor", "idProduct", "busnum", "devnum", "manufacturer",
+                              "product", "bInterfaceClass", "dev"};
+  for (const char* name : attributes) {
+    PrintField(name, udev_device_get_sysattr_value(device, name));
+  }
+  PrintField("PRODUCT", udev_device_get_property_value(device, "PRODUCT"));
+  PrintField("vendor-db", udev_device_get_property_value(device, "ID_VENDOR_FROM_DATABASE"));
+  PrintField("model-db", udev_device_get_property_value(device, "ID_MODEL_FROM_DATABASE"));
+  std::printf("\n");
+}
+
+int ListUdev() {
+  udev* context = udev_new();
+  udev_enumerate* enumerate = udev_enumerate_new(context);
+  udev_enumerate_add_match_subsystem(enumerate, "usb");
+  udev_enumerate_scan_devices(enumerate);
+  udev_list_entry* entry = nullptr;
+  udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(enumerate)) {
+    udev_device* device = udev_device_new_from_syspath(context, udev_list_entry_get_name(entry));
+    if (!device) continue;
+    PrintUdevDevice(device);
+    udev_device_unref(device);
+  }
+  udev_enumerate_unref(enumerate);
+  udev_unref(context);
+  return 0;
+}
+
+libusb_device_handle* Open(libusb_context* context, int bus, int address) {
+  libusb_device** list = nullptr;
+  const ssize_t count = libusb_get_device_list(context, &list);
+  libusb_device* found = nullptr;
+  for (ssize_t i = 0; i < count; ++i) {
+    if (libusb_get_bus_number(list[i]) == bus && libusb_get_device_address(list[i]) == address) {
+      found = list[i];
+    }
+  }
+  libusb_device_handle* handle = nullptr;
+  const int result = found ? libusb_open(found, &handle) : LIBUSB_ERROR_NOT_FOUND;
+  libusb_free_device_list(list, 1);
+  std::printf("open %s\n", result == 0 ? "OK" : libusb_error_name(result));
+  return handle;
+}
+
+void Status(libusb_device_handle* handle, unsigned timeout) {
+  unsigned char reply[1] = {0};
+  const int result = libusb_control_transfer(handle, 0xa1, 1, 0, 0, reply, 1, timeout);
+  if (result < 0) std::printf("status %s\n", libusb_error_name(result));
+  else if (result == 0) std::printf("status empty\n");
+  else std::printf("status %02x\n", reply[0]);
+}
+
+void GetString(libusb_device_handle* handle, int index) {
+  unsigned char text[256] = {0};
+  const int result = libusb_get_string_descriptor_ascii(
+      handle, static_cast<std::uint8_t>(index), text, sizeof text);
+  if (result < 0) std::printf("string %s\n", libusb_error_name(result));
+  else std::printf("string %s\n", Escape(reinterpret_cast<const char*>(text)).c_str());
+}
+
+// Sends `size` pattern bytes to endpoint 0x01 in transfers of `chunk` bytes.
+void Write(libusb_device_handle* handle, std::size_t size, std::size_t chunk, unsigned timeout) {
+  const std::vector<unsigned char> data = WritePattern(size);
+  std::size_t sent = 0;
+  int result = 0;
+  do {
+    const std::size_t length = std::min(chunk, size - sent);
+    int transferred = 0;
+    result = libusb_bulk_transfer(handle, 0x01, const_cast<unsigned char*>(data.data()) + sent,
+                                  static_cast<int>(length), &transferred, timeout);
+    sent += static_cast<std::size_t>(transferred);
+  } while (result == 0 && sent < size);
+  std::printf("write %s %zu\n", result == 0 ? "OK" : libusb_error_name(result), sent);
+}
+
+void Write(libusb_device_handle* handle, const char* arguments) {
+  std::size_t size = 0;
+  std::size_t chunk = 0;
+  unsigned timeout = 1000;
+  const int fields = std::sscanf(arguments, "%zu/%zu/%u", &size, &chunk, &timeout);
+  if (fields < 2 || chunk == 0) chunk = size > 0 ? size : 1;
+  Write(handle, size, chunk, timeout);
+}
+
+bool RunStep(libusb_device_handle* handle, const std::string& step) {
+  const std::size_t eq = step.find('=');
+  const std::string name = step.substr(0, eq);
+  const char* value = eq == std::string::npos ? "" : step.c_str() + eq + 1;
+  int result = 0;
+  if (name == "claim") {
+    result = libusb_claim_interface(handle, 0);
+    std::printf("claim %s\n", result == 0 ? "OK" : libusb_error_name(result));
+  } else if (name == "release") {
+    result = libusb_release_interface(handle, 0);
+    std::printf("release %s\n", result == 0 ? "OK" : libusb_error_name(result));
+  } else if (name == "autodetach") {
+    result = libusb_set_auto_detach_kernel_driver(handle, 1);
+    std::printf("autodetach %s\n", result == 0 ? "OK" : libusb_error_name(result));
+  } else if (name == "status") {
+    Status(handle, *value ? static_cast<unsigned>(std::atoi(value)) : 1000);
+  } else if (name == "string") {
+    GetString(handle, std::atoi(value));
+  } else if (name == "write") {
+    Write(handle, value);
+  } else {
+    std::fprintf(stderr, "emu-client: unknown step %s\n", step.c_str());
+    return false;
+  }
+  return true;
+}
+
+int RunDevice(int argc, char** argv) {
+  libusb_context* context = nullptr;
+  const int init = libusb_init(&context);
+  if (init != 0) {
+    std::printf("init %s\n", libusb_error_name(init));
+    return 1;
+  }
+  libusb_device_handle* handle = Open(context, std::atoi(argv[1]), std::atoi(argv[2]));
+  int status = 0;
+  for (int i = 3; handle && i < argc && status == 0; ++i) {
+    if (!RunStep(handle, argv[i])) status = 1;
+  }
+  if (handle) libusb_close(handle);
+  libusb_exit(context);
+  return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
+  if (argc == 2 && std::strcmp(argv[1], "list") == 0) return ListUdev();
+  if (argc >= 3) return RunDevice(argc, argv);
+  std::fprintf(stderr, "usage: emu-client list | emu-client BUS DEV STEP...\n");
+  return 1;
+}

@@ -1,0 +1,189 @@
+// What a program under korvo-emu sees of the emulated devices through libudev and
+// /dev, and how korvo-emu runs the program.
+#include <gtest/gtest.h>
+
+#include "emu_run.h"
+
+namespace {
+
+using Strings = std::vector<std::string>;
+
+RunResult List(const Strings& options) { return RunClient(options, {"list"}); }
+
+TEST(EmuEnumeration, DevicesShowTheirAttributesAndPropertiesInTheOrderGiven) {
+  const RunResult run = List({
+      "--device",
+      "vid=6742,pid=0002,manufacturer=Korvo%20GmbH,product=KORVO%20K1,"
+      "vendor-db=Korvo%20Systems,model-db=K1%20Printer",
+      "--device", "vid=04b8,bus=3,dev=9,nonode,class=255",
+      "--device", "vid=6742",
+  });
+  ASSERT_EQ(run.exit_status, 0) << run.err;
+  // Bus 3 between two bus-1 devices: the order stays the order of the options.
+  // No `dev` attribute and no udev database entry (init=0), as the tool must cope with.
+  EXPECT_EQ(Lines(run.out),
+            (Strings{
+                "1-1 type=usb_device node=/dev/bus/usb/001/002 init=0 idVendor=6742 "
+                "idProduct=0002 busnum=1 devnum=2 manufacturer=Korvo%20GmbH product=KORVO%20K1 "
+                "PRODUCT=6742/2/100 vendor-db=Korvo%20Systems model-db=K1%20Printer",
+                "1-1:1.0 type=usb_interface init=0 bInterfaceClass=07 PRODUCT=6742/2/100",
+                "3-1 type=usb_device init=0 idVendor=04b8 idProduct=0001 busnum=3 devnum=9 "
+                "PRODUCT=4b8/1/100",
+                "3-1:1.0 type=usb_interface init=0 bInterfaceClass=ff PRODUCT=4b8/1/100",
+                "1-2 type=usb_device node=/dev/bus/usb/001/004 init=0 idVendor=6742 "
+                "idProduct=0001 busnum=1 devnum=4 PRODUCT=6742/1/100",
+                "1-2:1.0 type=usb_interface init=0 bInterfaceClass=07 PRODUCT=6742/1/100",
+            }));
+}
+
+TEST(EmuEnumeration, LongAndEscapedTextsArriveUnchanged) {
+  const RunResult run = List({
+      "--device",
+      "vid=6742,product=300*K,manufacturer=%1BCorp%2C%20Ltd%25%C3%A9,"
+      "vendor-db=2*ab%2C,model-db=260*M",
+  });
+  ASSERT_EQ(run.exit_status, 0) << run.err;
+  const Strings lines = Lines(run.out);
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines[0], "1-1 type=usb_device node=/dev/bus/usb/001/002 init=0 idVendor=6742 "
+                      "idProduct=0001 busnum=1 devnum=2 manufacturer=%1BCorp,%20Ltd%25%C3%A9 "
+                      "product=" + std::string(300, 'K') + " PRODUCT=6742/1/100 "
+                      "vendor-db=ab,ab, model-db=" + std::string(260, 'M'));
+}
+
+TEST(EmuEnumeration, ManyDevicesKeepTheirOrderAndDefaultAddresses) {
+  Strings options;
+  Strings expected;
+  for (int i = 1; i <= 12; ++i) {
+    char vid[8];
+    char product[16];
+    std::snprintf(vid, sizeof vid, "%04x", i);
+    std::snprintf(product, sizeof product, "%x/1/100", i);  // PRODUCT drops leading zeros
+    options.insert(options.end(), {"--device", std::string("vid=") + vid});
+    expected.push_back("1-" + std::to_string(i) + " type=usb_device node=/dev/bus/usb/001/" +
+                       (i + 1 < 10 ? "00" : "0") + std::to_string(i + 1) +
+                       " init=0 idVendor=" + vid + " idProduct=0001 busnum=1 devnum=" +
+                       std::to_string(i + 1) + " PRODUCT=" + product);
+  }
+  const RunResult run = List(options);
+  ASSERT_EQ(run.exit_status, 0) << run.err;
+  Strings devices;
+  for (const std::string& line : Lines(run.out)) {
+    if (line.find("usb_device") != std::string::npos) devices.push_back(line);
+  }
+  EXPECT_EQ(devices, expected);
+}
+
+TEST(EmuEnumeration, ScenarioDevicesComeBeforeListedOnes) {
+  TempDir dir;
+  WriteFile(dir.File("scenario"),
+            "# two devices from a file\n\nvid=1111\n  vid=2222,product=From%20file  \r\n# end\n");
+  const RunResult run = List({"--device", "vid=3333", "--scenario", dir.File("scenario")});
+  ASSERT_EQ(run.exit_status, 0) << run.err;
+  Strings devices;
+  for (const std::string& line : Lines(run.out)) {
+    if (line.find("usb_device") != std::string::npos) devices.push_back(line);
+  }
+  EXPECT_EQ(devices, (Strings{
+                         "1-1 type=usb_device node=/dev/bus/usb/001/002 init=0 idVendor=1111 "
+                         "idProduct=0001 busnum=1 devnum=2 PRODUCT=1111/1/100",
+                         "1-2 type=usb_device node=/dev/bus/usb/001/003 init=0 idVendor=2222 "
+                         "idProduct=0001 busnum=1 devnum=3 product=From%20file "
+                         "PRODUCT=2222/1/100",
+                         "1-3 type=usb_device node=/dev/bus/usb/001/004 init=0 idVendor=3333 "
+                         "idProduct=0001 busnum=1 devnum=4 PRODUCT=3333/1/100",
+                     }));
+}
+
+TEST(EmuEnumeration, NoDevicesMeansAnEmptyList) {
+  const RunResult run = List({});
+  EXPECT_EQ(run.exit_status, 0) << run.err;
+  EXPECT_EQ(run.out, "");
+}
+
+TEST(EmuEnumeration, NodesExistOnlyForDevicesWithANode) {
+  const RunResult run = RunEmu(
+      {"--device", "vid=6742,bus=9,dev=98", "--device", "vid=6742,bus=9,dev=99,nonode"},
+      {"/bin/sh", "-c",
+       "test -c /dev/bus/usb/009/098 && echo node98; test -e /dev/bus/usb/009/099 || echo no99"});
+  EXPECT_EQ(run.exit_status, 0) << run.err;
+  EXPECT_EQ(run.out, "node98\nno99\n");
+}
+
+TEST(EmuRun, OutputAndExitStatusOfTheCommandPassThrough) {
+  const RunResult run = RunEmu({"--device", "vid=6742"},
+                               {"/bin/sh", "-c", "echo out; echo err >&2; exit 7"});
+  EXPECT_EQ(run.exit_status, 7);
+  EXPECT_EQ(run.out, "out\n");
+  EXPECT_EQ(run.err, "err\n");
+  EXPECT_EQ(RunEmu({}, {"/bin/sh", "-c", "exit 0"}).exit_status, 0);
+}
+
+TEST(EmuRun, ACommandKilledBySignalGives128PlusTheSignal) {
+  EXPECT_EQ(RunEmu({}, {"/bin/sh", "-c", "kill -TERM $$"}).exit_status, 128 + 15);
+  EXPECT_EQ(RunEmu({}, {"/bin/sh", "-c", "kill -KILL $$"}).exit_status, 128 + 9);
+}
+
+TEST(EmuRun, SignalsToKorvoEmuReachTheCommand) {
+  // The shell reports which signal its child got; korvo-emu passes that status on.
+  const RunResult run = RunProgram(
+      "/bin/sh", {"-c", std::string(KORVO_EMU_PATH) +
+                            " -- /bin/sh -c 'trap \"exit 42\" TERM; kill -TERM $PPID; "
+                            "while :; do sleep 0.01; done'"});
+  EXPECT_EQ(run.exit_status, 42) << run.err;
+}
+
+TEST(EmuRun, AMissingCommandGives127) {
+  const RunResult run = RunEmu({}, {"/nonexistent/korvo-test"});
+  EXPECT_EQ(run.exit_status, 127);
+  EXPECT_NE(run.err.find("/nonexistent/korvo-test"), std::string::npos) << run.err;
+}
+
+TEST(EmuRun, TheTestbedIsUnderTmpAndTheCommandKeepsItsTmpdir) {
+  TempDir dir;
+  const RunResult run = RunProgram(
+      "/usr/bin/env", {"TMPDIR=" + dir.path(), KORVO_EMU_PATH, "--", "/bin/sh", "-c",
+                       "echo \"$TMPDIR\"; echo \"$UMOCKDEV_DIR\"; echo \"$LD_PRELOAD\""});
+  ASSERT_EQ(run.exit_status, 0) << run.err;
+  const Strings lines = Lines(run.out);
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0], dir.path());
+  EXPECT_EQ(lines[1].rfind("/tmp/umockdev.", 0), 0u) << lines[1];
+  EXPECT_FALSE(FileExists(lines[1])) << "testbed left behind";
+  EXPECT_EQ(lines[2], "libumockdev-preload.so.0");
+}
+
+TEST(EmuRun, UsageErrorsExitWith2AndSayWhy) {
+  struct Case {
+    Strings args;
+    std::string message;
+  };
+  const Case cases[] = {
+      {{"--device", "vid=6742"}, "missing '-- COMMAND'"},
+      {{"--device", "vid=6742", "--"}, "missing COMMAND after '--'"},
+      {{"--device", "pid=0001", "--", "true"}, "vid=XXXX is required"},
+      {{"--device", "vid=6742,colour=red", "--", "true"}, "unknown key 'colour'"},
+      {{"--device", "vid=6742,dev=3", "--device", "vid=6742", "--", "true"},
+       "both have bus 1 address 3"},
+      {{"--scenario", "/nonexistent/scenario", "--", "true"}, "cannot read scenario file"},
+      {{"--frobnicate", "--", "true"}, "unknown option --frobnicate"},
+  };
+  for (const Case& c : cases) {
+    const RunResult run = RunProgram(KORVO_EMU_PATH, c.args);
+    EXPECT_EQ(run.exit_status, 2) << c.message;
+    EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("usage: korvo-emu"), std::string::npos) << run.err;
+  }
+}
+
+TEST(EmuRun, AScenarioErrorNamesFileAndLine) {
+  TempDir dir;
+  WriteFile(dir.File("bad"), "vid=6742\n# fine so far\nvid=6742,product=%4\n");
+  const RunResult run = RunEmu({"--scenario", dir.File("bad")}, {"true"});
+  EXPECT_EQ(run.exit_status, 2);
+  EXPECT_NE(run.err.find(dir.File("bad") + ":3: product: incomplete %XX escape"),
+            std::string::npos)
+      << run.err;
+}
+
+}  // namespace

@@ -1,0 +1,75 @@
+#include "child_process.h"
+
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace korvo_emu {
+namespace {
+
+constexpr int kForwardedSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+volatile sig_atomic_t g_child = 0;
+volatile sig_atomic_t g_early_signal = 0;  // arrived before the child existed
+
+void Forward(int signal_number) {
+  if (g_child > 0) kill(static_cast<pid_t>(g_child), signal_number);
+  else g_early_signal = signal_number;
+}
+
+// The command decides how to end on these signals; korvo-emu stays to clean up.
+// Signals this process ignores stay ignored, and so for the command.
+void InstallForwarding() {
+  struct sigaction action {};
+  action.sa_handler = Forward;
+  sigemptyset(&action.sa_mask);
+  for (const int signal_number : kForwardedSignals) {
+    struct sigaction current {};
+    sigaction(signal_number, nullptr, &current);
+    if (current.sa_handler != SIG_IGN) sigaction(signal_number, &action, nullptr);
+  }
+}
+
+std::vector<char*> Pointers(const std::vector<std::string>& strings) {
+  std::vector<char*> pointers;
+  for (const std::string& s : strings) pointers.push_back(const_cast<char*>(s.c_str()));
+  pointers.push_back(nullptr);
+  return pointers;
+}
+
+int StatusOf(int wait_status) {
+  if (WIFSIGNALED(wait_status)) return 128 + WTERMSIG(wait_status);
+  return WEXITSTATUS(wait_status);
+}
+
+}  // namespace
+
+int RunCommand(const std::vector<std::string>& command,
+               const std::vector<std::string>& environment) {
+  std::vector<char*> argv = Pointers(command);
+  std::vector<char*> envp = Pointers(environment);
+  InstallForwarding();
+  pid_t pid = 0;
+  const int spawned = posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), envp.data());
+  if (spawned != 0) {
+    std::fprintf(stderr, "korvo-emu: %s: %s\n", argv[0], std::strerror(spawned));
+    return spawned == ENOENT ? kExitNotFound : kExitCannotRun;
+  }
+  g_child = pid;
+  if (g_early_signal != 0) kill(pid, g_early_signal);
+  int wait_status = 0;
+  while (waitpid(pid, &wait_status, 0) < 0) {
+    if (errno != EINTR) {
+      std::perror("korvo-emu: waitpid");
+      return kExitCannotRun;
+    }
+  }
+  g_child = 0;
+  return StatusOf(wait_status);
+}
+
+}  // namespace korvo_emu

@@ -1,0 +1,40 @@
+// What one emulated device looks like and how it behaves, as given by a
+// comma-separated key=value description (--device or one scenario line).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace korvo_emu {
+
+enum class StatusReply {
+  kByte,   // answer status_byte
+  kEmpty,  // answer with 0 bytes
+  kStall,  // stall the request (EPIPE)
+};
+
+struct DeviceConfig {
+  std::uint16_t vendor_id = 0;
+  std::uint16_t product_id = 0x0001;
+  int bus = 1;
+  int address = 0;  // 0 until assigned: explicit dev=N, else by order of appearance
+  std::optional<std::string> manufacturer;
+  std::optional<std::string> product;
+  std::optional<std::string> vendor_from_database;
+  std::optional<std::string> model_from_database;
+  bool has_node = true;
+  std::uint8_t interface_class = 7;  // printer
+
+  StatusReply status_reply = StatusReply::kByte;
+  std::uint8_t status_byte = 0x18;
+  bool busy = false;
+  bool hang = false;
+  std::optional<std::uint64_t> vanish_after;
+};
+
+// Parses one description. Returns nullopt with `error` set on any mistake.
+std::optional<DeviceConfig> ParseDeviceConfig(std::string_view text, std::string& error);
+
+}  // namespace korvo_emu
