@@ -9,9 +9,24 @@
 #include "deviceio/StatusMonitor.h"
 #include "discovery/ChooseDevice.h"
 #include "discovery/DeviceList.h"
+#include "discovery/SelectDlg.h"
 #include "platform/Framework.h"
 
 namespace korvo {
+
+namespace {
+
+// Lets the operator pick in the device-choice dialog. No answer unless the
+// dialog is confirmed with an entry of the list selected.
+std::optional<int> AskOperator(const DeviceList& devices) {
+  CSelectDlg dialog;
+  dialog.m_pDeviceList = &devices;
+  if (dialog.DoModal() != IDOK) return std::nullopt;
+  if (dialog.m_nSelected < 0 || dialog.m_nSelected >= devices.GetCount()) return std::nullopt;
+  return dialog.m_nSelected;
+}
+
+}  // namespace
 
 int RunTestSequence(int argc, char* argv[]) {
   if (!InitFramework()) {
@@ -26,7 +41,8 @@ int RunTestSequence(int argc, char* argv[]) {
   }
 
   std::optional<int> chosen = ChooseDevice(devices);
-  if (!chosen) return 1;  // nothing the operator could pick from yet
+  if (!chosen) chosen = AskOperator(devices);
+  if (!chosen) return 1;  // not confirmed: ends without a message
 
   // The rest of the run works on copies, not on the list.
   const DeviceEntry& entry = devices.GetAt(*chosen);
