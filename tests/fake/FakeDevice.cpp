@@ -25,6 +25,7 @@ struct State {
   std::condition_variable queried;
   DeviceAnswers answers;
   DeviceLog log;
+  std::vector<Device*> everOpened;  // monitors may use them after their test
 };
 
 // Never destroyed: monitor threads that outlive their test still use it
@@ -68,8 +69,8 @@ Device* OpenDevice(const std::string& path) {
     SetLastErrorNumber(state.answers.openError);
     return nullptr;
   }
-  // Never freed: a monitor started on it may outlive the test.
   Device* device = new Device{path};
+  state.everOpened.push_back(device);
   state.log.openDevices.push_back(device);
   return device;
 }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "TempFiles.h"
 #include "fake/FakeDevice.h"
 #include "fake/FakeDiscovery.h"
 #include "fake/FakePresenter.h"
@@ -9,8 +10,11 @@
 namespace korvo {
 namespace {
 
+using fake::DeviceAnswers;
+using fake::DevicesLog;
 using fake::Discovery;
 using fake::Interface;
+using fake::ResetDevices;
 
 struct RunResult {
   int status;
@@ -30,9 +34,27 @@ RunResult RunSequence() {
   return {status, out, err};
 }
 
+// A run with these arguments after the program name.
+RunResult RunSequenceWith(std::vector<std::string> args) {
+  std::vector<char*> argv;
+  std::string program = "korvo-test";
+  argv.push_back(program.data());
+  for (std::string& arg : args) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  ::testing::internal::CaptureStdout();
+  ::testing::internal::CaptureStderr();
+  int status = RunTestSequence(static_cast<int>(argv.size() - 1), argv.data());
+  std::string out = ::testing::internal::GetCapturedStdout();
+  std::string err = ::testing::internal::GetCapturedStderr();
+  return {status, out, err};
+}
+
 class TestSequenceTest : public ::testing::Test {
  protected:
-  void SetUp() override { Discovery() = {}; }
+  void SetUp() override {
+    Discovery() = {};
+    ResetDevices();
+  }
 };
 
 TEST_F(TestSequenceTest, FailedInitialisationEndsWithOne) {
@@ -114,6 +136,107 @@ TEST_F(TestSequenceTest, AKorvoDeviceAmongSeveralNeedsNoDialog) {
   RunSequence();
   EXPECT_TRUE(fake::Presenter().shownTemplates.empty());
   EXPECT_EQ(fake::DevicesLog().opened, std::vector<std::string>{"/dev/b#vid_6742"});
+}
+
+// From here on a KORVO device is present and the monitor starts; it idles
+// on in the background after each run, as it does until the process ends.
+class DeviceRunTest : public TestSequenceTest {
+ protected:
+  void SetUp() override {
+    TestSequenceTest::SetUp();
+    Discovery().interfaces = {Interface("/dev/bus/usb/001/005#vid_1234&pid_0001", "Other"),
+                              Interface("/dev/bus/usb/001/007#vid_6742&pid_0001", "KORVO K1")};
+  }
+
+  static bool OnlyKorvoOpened() {
+    return DevicesLog().opened == std::vector<std::string>{"/dev/bus/usb/001/007#vid_6742&pid_0001"};
+  }
+
+  test::TempDir dir_;
+};
+
+TEST_F(DeviceRunTest, FileSentEndsWithZeroAfterTheStatusLine) {
+  std::string content = test::Pattern(5000);
+  RunResult r = RunSequenceWith({dir_.Write("data.bin", content)});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "status:98\n");
+  EXPECT_EQ(r.err, "");
+  EXPECT_TRUE(OnlyKorvoOpened());
+  fake::DeviceLog log = DevicesLog();
+  ASSERT_EQ(log.writes.size(), 1u);
+  EXPECT_EQ(log.writes[0].data, content);
+  EXPECT_EQ(log.closed, log.openDevices);
+}
+
+TEST_F(DeviceRunTest, OnlyTheFirstArgumentIsTheFile) {
+  RunResult r = RunSequenceWith({dir_.Write("data.bin", "abc"), dir_.Write("other.bin", "xyz")});
+  EXPECT_EQ(r.status, 0);
+  fake::DeviceLog log = DevicesLog();
+  ASSERT_EQ(log.writes.size(), 1u);
+  EXPECT_EQ(log.writes[0].data, "abc");
+}
+
+TEST_F(DeviceRunTest, FailedStatusRequestChangesNothingInTheRun) {
+  DeviceAnswers answers;
+  answers.queryFails = true;
+  answers.queryError = 32;
+  ResetDevices(answers);
+  RunResult r = RunSequenceWith({dir_.Write("data.bin", "abc")});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "Error code Status:32\n");
+  EXPECT_EQ(DevicesLog().writes.size(), 1u);
+}
+
+TEST_F(DeviceRunTest, DeviceThatCannotBeOpenedEndsWithOneNamingItsDescription) {
+  DeviceAnswers answers;
+  answers.openFails = true;
+  ResetDevices(answers);
+  RunResult r = RunSequenceWith({dir_.Write("data.bin", "abc")});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "Unable to open KORVO K1\n");
+  EXPECT_EQ(r.out, "");
+  EXPECT_TRUE(OnlyKorvoOpened());
+  EXPECT_TRUE(DevicesLog().writes.empty());
+}
+
+TEST_F(DeviceRunTest, FileThatCannotBeOpenedEndsWithOneAndLeavesTheDeviceOpen) {
+  std::string missing = dir_.PathOf("missing.bin");
+  RunResult r = RunSequenceWith({missing});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "status:98\nCan not open file " + missing + "\n");
+  EXPECT_EQ(r.err, "");
+  fake::DeviceLog log = DevicesLog();
+  EXPECT_TRUE(log.writes.empty());
+  EXPECT_TRUE(log.closed.empty());
+}
+
+TEST_F(DeviceRunTest, NoArgumentIsAFileThatCannotBeOpened) {
+  RunResult r = RunSequenceWith({});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "status:98\nCan not open file \n");
+  EXPECT_TRUE(OnlyKorvoOpened());  // stages 5 and 6 ran as usual
+  EXPECT_TRUE(DevicesLog().closed.empty());
+}
+
+TEST_F(DeviceRunTest, FailedWriteEndsWithOne) {
+  DeviceAnswers answers;
+  answers.writeAccepts = 100;
+  answers.writeError = 19;
+  ResetDevices(answers);
+  RunResult r = RunSequenceWith({dir_.Write("data.bin", test::Pattern(5000))});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "status:98\nError code Write:19\n");
+  fake::DeviceLog log = DevicesLog();
+  EXPECT_EQ(log.closed, log.openDevices);
+}
+
+TEST_F(TestSequenceTest, OneDeviceOfAnotherVendorIsTestedWithoutAsking) {
+  Discovery().interfaces = {Interface("/dev/bus/usb/002/003#vid_1234&pid_0001", "Other")};
+  test::TempDir dir;
+  RunResult r = RunSequenceWith({dir.Write("data.bin", "abc")});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(DevicesLog().opened, std::vector<std::string>{"/dev/bus/usb/002/003#vid_1234&pid_0001"});
+  EXPECT_EQ(DevicesLog().writes.size(), 1u);
 }
 
 }  // namespace
