@@ -1,0 +1,393 @@
+// The device-choice dialog on a terminal, end to end: korvo-test under
+// korvo-emu with several devices none of vendor 6742, its controlling
+// terminal a pseudo-terminal that the test types into.
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <pty.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace korvo {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Upper bound for anything the tool does on its own; never reached when it works.
+constexpr std::chrono::seconds kPatience{30};
+
+const std::vector<std::string> kTwoOthers = {"vid=1111,product=Alpha", "vid=2222,product=Beta"};
+const char kCaption[] = "Select Device to Test";
+const char kPrompt[] = "Device (1-2, Enter for 2, q to cancel): ";
+const char kAlphaCapture[] = "001-002.bin";  // first device: bus 1, address 2
+const char kBetaCapture[] = "001-003.bin";
+
+std::string ReadWhole(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void WriteWhole(const fs::path& path, const std::string& content) {
+  std::ofstream(path, std::ios::binary) << content;
+}
+
+// A directory of its own for each run: the file to send, the captures of
+// the emulated devices and the tool's stdout and stderr.
+class RunDir {
+ public:
+  RunDir() {
+    std::string pattern = (fs::temp_directory_path() / "korvo-dialog-XXXXXX").string();
+    if (mkdtemp(pattern.data())) path_ = pattern;
+  }
+  ~RunDir() {
+    std::error_code ignored;
+    if (!path_.empty()) fs::remove_all(path_, ignored);
+  }
+  const fs::path& Path() const { return path_; }
+
+ private:
+  fs::path path_;
+};
+
+struct Outcome {
+  int status = -1;         // exit status, or 128 + signal number
+  std::string transcript;  // everything that appeared on the terminal
+  std::string out;
+  std::string err;
+};
+
+// korvo-test FILE under korvo-emu, started either with a pseudo-terminal as
+// its controlling terminal or with none at all. Its stdin is a pipe that
+// stays open and empty, so reading stdin instead of the terminal would hang;
+// its stdout and stderr go to files, so the terminal shows only the dialog.
+class DialogRun {
+ public:
+  static constexpr bool kWithTerminal = true;
+
+  DialogRun(const std::vector<std::string>& devices, bool withTerminal = kWithTerminal) {
+    data_ = "KORVO test data\n" + std::string(200, '\x5a') + "\x01\x02\xff";
+    WriteWhole(dir_.Path() / "data.bin", data_);
+    fs::create_directory(dir_.Path() / "capture");
+
+    std::vector<std::string> args = {KORVO_EMU_BINARY, "--capture-dir",
+                                     (dir_.Path() / "capture").string()};
+    for (const std::string& spec : devices) {
+      args.push_back("--device");
+      args.push_back(spec);
+    }
+    args.insert(args.end(), {"--", KORVO_TEST_BINARY, (dir_.Path() / "data.bin").string()});
+
+    if (withTerminal) {
+      termios cooked = {};
+      cooked.c_iflag = ICRNL | IXON | IUTF8;
+      cooked.c_oflag = OPOST | ONLCR;
+      cooked.c_cflag = CS8 | CREAD | B38400;
+      cooked.c_lflag = ISIG | ICANON | ECHO | ECHOE | ECHOK | IEXTEN | ECHOCTL | ECHOKE;
+      const cc_t keys[][2] = {{VINTR, 3},  {VQUIT, 28}, {VERASE, 127}, {VKILL, 21},
+                              {VEOF, 4},   {VSUSP, 26}, {VMIN, 1},     {VTIME, 0}};
+      for (const auto& key : keys) cooked.c_cc[key[0]] = key[1];
+      if (openpty(&master_, &terminal_, nullptr, &cooked, nullptr) != 0) return;
+      tcgetattr(terminal_, &found_);
+    }
+    Start(args);
+  }
+
+  ~DialogRun() {
+    if (pid_ > 0) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+    for (int fd : {master_, terminal_, stdin_[0], stdin_[1]}) {
+      if (fd >= 0) close(fd);
+    }
+  }
+
+  bool Started() const { return started_; }
+  pid_t Pid() const { return pid_; }
+  const std::string& Data() const { return data_; }
+
+  // Collects what the terminal shows until `text` appears in it at or
+  // after offset `from`.
+  // False when the run ends or the time is up first.
+  bool WaitFor(const std::string& text, size_t from = 0) {
+    auto deadline = std::chrono::steady_clock::now() + kPatience;
+    while (transcript_.find(text, from) == std::string::npos) {
+      if (ReadTerminal(50)) continue;
+      if (Ended() || std::chrono::steady_clock::now() > deadline) return false;
+    }
+    return true;
+  }
+
+  // Where the terminal's output has got to, for WaitFor.
+  size_t Mark() const { return transcript_.size(); }
+  const std::string& Transcript() const { return transcript_; }
+
+  // The operator types `keys`.
+  void Type(const std::string& keys) {
+    ASSERT_EQ(write(master_, keys.data(), keys.size()), static_cast<ssize_t>(keys.size()));
+  }
+
+  // Waits for the end of the run and gathers what it left.
+  Outcome Finish() {
+    Outcome outcome;
+    auto deadline = std::chrono::steady_clock::now() + kPatience;
+    while (!Ended()) {
+      if (std::chrono::steady_clock::now() > deadline) {
+        ADD_FAILURE() << "the run did not end";
+        kill(pid_, SIGKILL);
+        waitpid(pid_, &status_, 0);
+        pid_ = -1;
+        break;
+      }
+      if (master_ < 0 || !ReadTerminal(50)) usleep(50 * 1000);
+    }
+    while (master_ >= 0 && ReadTerminal(0)) {
+    }
+    outcome.status = WIFEXITED(status_) ? WEXITSTATUS(status_) : 128 + WTERMSIG(status_);
+    outcome.transcript = transcript_;
+    outcome.out = ReadWhole(dir_.Path() / "out");
+    outcome.err = ReadWhole(dir_.Path() / "err");
+    return outcome;
+  }
+
+  // The terminal's settings now, compared with those it had before the run.
+  void ExpectTerminalAsFound() const {
+    termios now = {};
+    ASSERT_EQ(tcgetattr(terminal_, &now), 0);
+    EXPECT_EQ(now.c_iflag, found_.c_iflag);
+    EXPECT_EQ(now.c_oflag, found_.c_oflag);
+    EXPECT_EQ(now.c_cflag, found_.c_cflag);
+    EXPECT_EQ(now.c_lflag, found_.c_lflag);
+    EXPECT_EQ(0, std::memcmp(now.c_cc, found_.c_cc, sizeof now.c_cc)) << "control keys changed";
+  }
+
+  // The bytes that reached the emulated device whose capture file is `name`;
+  // empty when the device was never opened.
+  std::string Received(const char* name) const {
+    return ReadWhole(dir_.Path() / "capture" / name);
+  }
+  bool Opened(const char* name) const { return fs::exists(dir_.Path() / "capture" / name); }
+
+ private:
+  void Start(const std::vector<std::string>& args) {
+    std::string out = (dir_.Path() / "out").string();
+    std::string err = (dir_.Path() / "err").string();
+    std::vector<char*> argv;
+    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+
+    if (pipe2(stdin_, O_CLOEXEC) != 0) return;
+    pid_ = fork();
+    started_ = pid_ > 0;
+    if (pid_ != 0) return;
+    // The child: a session of its own, with the terminal (if any) as its
+    // controlling terminal but on none of its standard streams.
+    setsid();
+    if (terminal_ >= 0 && ioctl(terminal_, TIOCSCTTY, 0) != 0) _exit(125);
+    int outFd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    int errFd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (outFd < 0 || errFd < 0) _exit(125);
+    dup2(stdin_[0], 0);
+    dup2(outFd, 1);
+    dup2(errFd, 2);
+    for (int fd : {master_, terminal_}) {
+      if (fd > 2) close(fd);
+    }
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+
+  // True once the run has ended; its wait status is then in status_.
+  bool Ended() {
+    if (pid_ > 0 && waitpid(pid_, &status_, WNOHANG) == pid_) pid_ = -1;
+    return pid_ <= 0;
+  }
+
+  // Reads what is there within `timeoutMs`; false when nothing came.
+  bool ReadTerminal(int timeoutMs) {
+    pollfd ready = {master_, POLLIN, 0};
+    if (poll(&ready, 1, timeoutMs) <= 0) return false;
+    char buffer[4096];
+    ssize_t n = read(master_, buffer, sizeof buffer);
+    if (n <= 0) return false;
+    transcript_.append(buffer, static_cast<size_t>(n));
+    return true;
+  }
+
+  RunDir dir_;
+  std::string data_;
+  int master_ = -1;
+  int terminal_ = -1;
+  termios found_ = {};
+  int stdin_[2] = {-1, -1};
+  pid_t pid_ = -1;
+  int status_ = 0;
+  bool started_ = false;
+  std::string transcript_;
+};
+
+// Runs the dialog over `devices`, answers the first prompt with `keys`, and
+// returns the outcome once the run ends.
+Outcome Answer(DialogRun& run, const std::string& keys) {
+  EXPECT_TRUE(run.Started());
+  EXPECT_TRUE(run.WaitFor(kPrompt)) << "no prompt; the terminal showed:\n" << run.Transcript();
+  run.Type(keys);
+  return run.Finish();
+}
+
+TEST(TerminalDialogTest, ShowsTheDescriptionsNumberedWithTheLastMarkedAsDefault) {
+  DialogRun run(kTwoOthers);
+  Outcome o = Answer(run, "q\r");
+  // Lines end in CR LF on a terminal.
+  const std::string expected = std::string("\r\n") + kCaption + "\r\n\r\n" +
+                               "    1  Alpha\r\n"
+                               "  * 2  Beta\r\n"
+                               "\r\n" +
+                               kPrompt + "q\r\n";
+  EXPECT_EQ(o.transcript, expected);
+}
+
+TEST(TerminalDialogTest, EnterAloneTestsTheLastDevice) {
+  DialogRun run(kTwoOthers);
+  Outcome o = Answer(run, "\r");
+  EXPECT_EQ(o.status, 0) << o.out << o.err;
+  EXPECT_EQ(o.err, "");
+  EXPECT_EQ(run.Received(kBetaCapture), run.Data());
+  EXPECT_FALSE(run.Opened(kAlphaCapture));
+  run.ExpectTerminalAsFound();
+}
+
+TEST(TerminalDialogTest, ANumberThenEnterTestsThatDevice) {
+  DialogRun run(kTwoOthers);
+  Outcome o = Answer(run, "1\r");
+  EXPECT_EQ(o.status, 0) << o.out << o.err;
+  EXPECT_EQ(o.err, "");
+  EXPECT_EQ(run.Received(kAlphaCapture), run.Data());
+  EXPECT_FALSE(run.Opened(kBetaCapture));
+  EXPECT_NE(o.transcript.find(std::string(kPrompt) + "1\r\n"), std::string::npos) << o.transcript;
+  run.ExpectTerminalAsFound();
+}
+
+TEST(TerminalDialogTest, QuitEscapeAndEndOfInputCancelSilently) {
+  const struct {
+    const char* name;
+    const char* keys;
+  } cases[] = {
+      {"q", "q\r"},
+      {"Escape", "\x1b"},
+      {"end of input", "\x04"},
+      {"q after a correction", "2\x7fq\r"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    DialogRun run(kTwoOthers);
+    Outcome o = Answer(run, c.keys);
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.out, "");
+    EXPECT_EQ(o.err, "");
+    EXPECT_FALSE(run.Opened(kAlphaCapture));
+    EXPECT_FALSE(run.Opened(kBetaCapture));
+    run.ExpectTerminalAsFound();
+  }
+}
+
+TEST(TerminalDialogTest, OtherAnswersAreAskedAgain) {
+  const std::string again = std::string("Please answer 1-2, Enter for 2, q to cancel.\r\n") + kPrompt;
+  DialogRun run(kTwoOthers);
+  ASSERT_TRUE(run.WaitFor(kPrompt));
+  const char* wrong[] = {"3\r", "0\r", "x\r", "-1\r", "1 2\r", "99999999999999999999\r",
+                         "\x1b[A\r"};  // an arrow key is not Escape, and Enter alone needs no arrow
+  for (const char* keys : wrong) {
+    SCOPED_TRACE(keys);
+    size_t mark = run.Mark();
+    run.Type(keys);
+    if (std::string(keys) == "\x1b[A\r") {
+      // Enter after the arrow key confirms the default: the run goes on.
+      Outcome o = run.Finish();
+      EXPECT_EQ(o.transcript.find(again, mark), std::string::npos);
+      EXPECT_EQ(run.Received(kBetaCapture), run.Data());
+      return;
+    }
+    ASSERT_TRUE(run.WaitFor(again, mark)) << run.Transcript().substr(mark);
+  }
+}
+
+TEST(TerminalDialogTest, ArrowKeysDoNotCancel) {
+  DialogRun run(kTwoOthers);
+  ASSERT_TRUE(run.WaitFor(kPrompt));
+  size_t mark = run.Mark();
+  run.Type("\x1b[B\x1bOAx\r");
+  ASSERT_TRUE(run.WaitFor(std::string("x\r\nPlease answer"), mark)) << run.Transcript().substr(mark);
+  run.Type("q\r");
+  EXPECT_EQ(run.Finish().status, 1);
+}
+
+// A device's name is not ours: it must not reach the terminal as control
+// sequences (clear screen, set title, CSI in its 8-bit form), while
+// ordinary UTF-8 text shows as it is.
+TEST(TerminalDialogTest, ControlCharactersInNamesAreShownHarmless) {
+  DialogRun run({"vid=1111,product=%1B[2J%1B]0;owned%07Evil%0Dx",
+                 "vid=2222,product=Caf%C3%A9%C2%9B6n%9Bx"});
+  Outcome o = Answer(run, "q\r");
+  EXPECT_NE(o.transcript.find("    1  \\x1b[2J\\x1b]0;owned\\x07Evil\\x0dx\r\n"), std::string::npos)
+      << o.transcript;
+  EXPECT_NE(o.transcript.find("  * 2  Caf\xc3\xa9\\xc2\\x9b" "6n\\x9bx\r\n"), std::string::npos)
+      << o.transcript;
+  for (char c : o.transcript) {
+    bool control = (c >= 0 && c < 0x20 && c != '\r' && c != '\n') || c == 0x7f;
+    EXPECT_FALSE(control) << "control byte " << int(c) << " reached the terminal";
+  }
+  EXPECT_EQ(o.status, 1);
+}
+
+TEST(TerminalDialogTest, InterruptAtThePromptGivesTheTerminalBack) {
+  const struct {
+    const char* name;
+    int signal;  // sent to the run, or 0: Ctrl-C typed
+  } cases[] = {{"Ctrl-C", 0}, {"SIGINT", SIGINT}, {"SIGTERM", SIGTERM}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    DialogRun run(kTwoOthers);
+    ASSERT_TRUE(run.WaitFor(kPrompt));
+    if (c.signal == 0) {
+      run.Type("\x03");
+    } else {
+      kill(run.Pid(), c.signal);
+    }
+    Outcome o = run.Finish();
+    EXPECT_EQ(o.status, 128 + (c.signal ? c.signal : SIGINT));
+    EXPECT_FALSE(run.Opened(kAlphaCapture));
+    EXPECT_FALSE(run.Opened(kBetaCapture));
+    run.ExpectTerminalAsFound();
+  }
+}
+
+// A CI job or a service: no controlling terminal, and a stdin that never
+// ends. The dialog cannot be shown, so the run ends at once with 1.
+TEST(TerminalDialogTest, WithoutATerminalTheRunEndsAtOnceWithOne) {
+  DialogRun run(kTwoOthers, !DialogRun::kWithTerminal);
+  ASSERT_TRUE(run.Started());
+  Outcome o = run.Finish();
+  EXPECT_EQ(o.status, 1);
+  EXPECT_EQ(o.out, "");
+  EXPECT_EQ(o.err, "");
+  EXPECT_FALSE(run.Opened(kAlphaCapture));
+  EXPECT_FALSE(run.Opened(kBetaCapture));
+}
+
+}  // namespace
+}  // namespace korvo
