@@ -1,0 +1,196 @@
+// The device channel and the file transfer through the real Linux layer
+// (libusb on usbfs), on devices emulated by korvo-emu: every way a run on a
+// present KORVO device can end.
+#include <sys/file.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "EmulatedRun.h"
+
+namespace korvo::e2e {
+namespace {
+
+const std::string kKorvo = "vid=6742,pid=0001,product=KORVO%20K1";
+
+std::string Sha256Of(const std::string& path) {
+  test::ProcessResult r = test::RunProcess({"/usr/bin/sha256sum", "-b", path});
+  return r.out.substr(0, 64);
+}
+
+std::string ReportFor(const std::string& content, const std::string& path) {
+  return "korvo-emu: 001/002 received " + std::to_string(content.size()) + " bytes, sha256 " +
+         Sha256Of(path) + "\n";
+}
+
+TEST(DeviceIoTest, StatusLineShowsTheStatusByteAndTheFileArrivesWhole) {
+  WorkDir dir;
+  std::string content = Pattern(3 * 1024 + 5);
+  std::string file = dir.Write("data.bin", content);
+
+  DeviceRun run = RunOnDevice(dir, kKorvo + ",status=98", {file});
+
+  EXPECT_EQ(run.process.status, 0);
+  EXPECT_EQ(run.process.out, "status:98\n");  // the monitor's trace stays off stdout...
+  EXPECT_EQ(run.process.err, "");             // ...and stderr
+  EXPECT_EQ(run.received, content);
+  EXPECT_EQ(run.report, ReportFor(content, file));
+}
+
+TEST(DeviceIoTest, StatusZeroAndAnEmptyReplyBothShowZero) {
+  WorkDir dir;
+  std::string file = dir.Write("data.bin", "abc");
+  for (const char* status : {"status=00", "status-empty"}) {
+    SCOPED_TRACE(status);
+    DeviceRun run = RunOnDevice(dir, kKorvo + "," + status, {file});
+    EXPECT_EQ(run.process.status, 0);
+    EXPECT_EQ(run.process.out, "status:00\n");
+    EXPECT_EQ(run.received, "abc");
+  }
+}
+
+TEST(DeviceIoTest, StalledStatusRequestShowsEpipeAndTheTransferStillCompletes) {
+  WorkDir dir;
+  std::string content = Pattern(10000);
+  std::string file = dir.Write("data.bin", content);
+
+  DeviceRun run = RunOnDevice(dir, kKorvo + ",stall-status", {file});
+
+  EXPECT_EQ(run.process.status, 0);
+  EXPECT_EQ(run.process.out, "Error code Status:32\n");
+  EXPECT_EQ(run.process.err, "");
+  EXPECT_EQ(run.received, content);
+}
+
+TEST(DeviceIoTest, DeviceHeldElsewhereCannotBeOpenedAndTheDescriptionIsNamed) {
+  WorkDir dir;
+  std::string file = dir.Write("data.bin", "abc");
+
+  DeviceRun run = RunOnDevice(dir, kKorvo + ",busy", {file});
+
+  EXPECT_EQ(run.process.status, 1);
+  EXPECT_EQ(run.process.err, "Unable to open KORVO K1\n");
+  EXPECT_EQ(run.process.out, "");
+  EXPECT_EQ(run.received, "");
+  EXPECT_EQ(run.report, "");
+}
+
+TEST(DeviceIoTest, EmptyFileSendsNothingAndSucceeds) {
+  WorkDir dir;
+  DeviceRun run = RunOnDevice(dir, kKorvo, {dir.Write("empty.bin", "")});
+  EXPECT_EQ(run.process.status, 0);
+  EXPECT_EQ(run.process.out, "status:18\n");
+  EXPECT_TRUE(run.captured);
+  EXPECT_EQ(run.received, "");
+}
+
+// usbfs takes at most 16 MiB in one transfer: the one write of the whole
+// file must still reach the device whole and in order.
+TEST(DeviceIoTest, FileOf64MiBArrivesByteExact) {
+  WorkDir dir;
+  std::string content = Pattern(64u << 20);
+  std::string file = dir.Write("big.bin", content);
+
+  DeviceRun run = RunOnDevice(dir, kKorvo, {file});
+
+  EXPECT_EQ(run.process.status, 0);
+  EXPECT_EQ(run.process.out, "status:18\n");
+  EXPECT_EQ(run.received.size(), content.size());
+  EXPECT_TRUE(run.received == content);  // no 64 MiB diff in the log
+  EXPECT_EQ(run.report, ReportFor(content, file));
+}
+
+// Without a printer interface the first interface with a bulk OUT endpoint
+// takes the data.
+TEST(DeviceIoTest, DeviceOfAnotherInterfaceClassTakesTheFileToo) {
+  WorkDir dir;
+  DeviceRun run = RunOnDevice(dir, kKorvo + ",class=255", {dir.Write("data.bin", "vendor class")});
+  EXPECT_EQ(run.process.status, 0);
+  EXPECT_EQ(run.received, "vendor class");
+}
+
+TEST(DeviceIoTest, FileThatCannotBeOpenedEndsWithOneAfterTheStatusLine) {
+  WorkDir dir;
+  std::string missing = (dir / "missing.bin").string();
+  std::string directory = (dir / "a-directory").string();
+  fs::create_directories(directory);
+
+  for (const std::string& path : {missing, directory}) {
+    SCOPED_TRACE(path);
+    DeviceRun run = RunOnDevice(dir, kKorvo, {path});
+    EXPECT_EQ(run.process.status, 1);
+    EXPECT_EQ(run.process.out, "status:18\nCan not open file " + path + "\n");
+    EXPECT_EQ(run.process.err, "");
+    EXPECT_EQ(run.received, "");
+    EXPECT_EQ(run.report, "");
+  }
+}
+
+TEST(DeviceIoTest, FileLockedByAnotherProgramCannotBeOpened) {
+  WorkDir dir;
+  std::string file = dir.Write("held.bin", "abc");
+  int holder = open(file.c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(holder, 0);
+  ASSERT_EQ(flock(holder, LOCK_SH), 0);
+
+  DeviceRun run = RunOnDevice(dir, kKorvo, {file});
+  close(holder);
+
+  EXPECT_EQ(run.process.status, 1);
+  EXPECT_EQ(run.process.out, "status:18\nCan not open file " + file + "\n");
+  EXPECT_EQ(run.received, "");
+}
+
+TEST(DeviceIoTest, NoArgumentNamesTheEmptyPath) {
+  WorkDir dir;
+  DeviceRun run = RunOnDevice(dir, kKorvo, {});
+  EXPECT_EQ(run.process.status, 1);
+  EXPECT_EQ(run.process.out, "status:18\nCan not open file \n");
+  EXPECT_EQ(run.received, "");
+}
+
+// A sysfs attribute measures 4096 bytes and holds fewer: the read ends
+// before the measured size, as when a file shrinks after it was measured.
+// The link keeps the emulator's private /sys out of the way.
+TEST(DeviceIoTest, FileShorterThanItsMeasuredSizeIsNotSent) {
+  WorkDir dir;
+  std::string attribute;
+  for (const char* candidate : {"/sys/kernel/mm/transparent_hugepage/enabled",
+                                "/sys/kernel/kexec_loaded", "/sys/power/state",
+                                "/sys/kernel/profiling"}) {
+    std::error_code error;
+    uintmax_t measured = fs::file_size(candidate, error);
+    if (!error && measured > ReadWhole(candidate).size()) {
+      attribute = candidate;
+      break;
+    }
+  }
+  if (attribute.empty()) GTEST_SKIP() << "no sysfs attribute to read here";
+  std::string link = (dir / "shrinking.bin").string();
+  fs::create_symlink(attribute, link);
+
+  DeviceRun run = RunOnDevice(dir, kKorvo, {link});
+
+  EXPECT_EQ(run.process.status, 1);
+  EXPECT_EQ(run.process.out, "status:18\nCan not read file " + link + "\n");
+  EXPECT_EQ(run.received, "");
+  EXPECT_EQ(run.report, "");
+}
+
+TEST(DeviceIoTest, DeviceVanishingMidTransferIsAFailedWrite) {
+  WorkDir dir;
+  std::string content = Pattern(3u << 20);
+  std::string file = dir.Write("data.bin", content);
+
+  DeviceRun run = RunOnDevice(dir, kKorvo + ",vanish-after=1500000", {file});
+
+  EXPECT_EQ(run.process.status, 1);
+  EXPECT_EQ(run.process.out, "status:18\nError code Write:19\n");
+  EXPECT_EQ(run.process.err, "");
+  EXPECT_EQ(run.received.size(), 1500000u);
+  EXPECT_TRUE(run.received == content.substr(0, 1500000));
+}
+
+}  // namespace
+}  // namespace korvo::e2e
