@@ -18,5 +18,5 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # in; system DLLs such as setupapi.dll stay imports.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static-libgcc -static-libstdc++ -static")
 
-# ctest runs the cross-built test programs under Wine.
-set(CMAKE_CROSSCOMPILING_EMULATOR wine)
+# ctest runs the cross-built test programs under Wine, never for ever.
+set(CMAKE_CROSSCOMPILING_EMULATOR timeout --kill-after=10 300 wine)

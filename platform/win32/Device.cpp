@@ -43,14 +43,18 @@ bool QueryPortStatus(Device* device, const void* input, uint32_t inputLength, vo
 bool WriteDevice(Device* device, const void* data, uint64_t length, uint64_t* written) {
   const auto* bytes = static_cast<const unsigned char*>(data);
   *written = 0;
-  // One call for anything up to 4 GiB - 1 (every length a 32-bit process can
-  // hold); an empty write is still issued.
+  // One call normally takes everything a 32-bit process can hold; an empty
+  // write is still issued. A driver that takes less gets the rest in further
+  // calls, as long as each one makes progress.
   do {
     DWORD chunk = static_cast<DWORD>(std::min(length - *written, kMaxWrite));
     DWORD done = 0;
     if (!WriteFile(HandleOf(device), bytes + *written, chunk, &done, nullptr)) return false;
     *written += done;
-    if (done < chunk) break;  // the driver took less: the rest is not retried
+    if (done == 0 && chunk > 0) {
+      SetLastError(ERROR_WRITE_FAULT);
+      return false;
+    }
   } while (*written < length);
   return true;
 }

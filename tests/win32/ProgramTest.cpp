@@ -1,0 +1,260 @@
+// korvo-test.exe from end to end on the real Windows layer, over devices made
+// up in Wine: discovery through SetupAPI, the choice, the device channel, the
+// transfer, and the device-choice dialog.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "ChildProcess.h"
+#include "WineDevices.h"
+
+namespace korvo {
+namespace {
+
+using namespace win32test;
+// A file refuses the port-status request, so the status line is the error:
+// "Error code Status:" and a decimal number.
+bool IsRefusedStatusLine(const std::string& line) {
+  const std::string head = "Error code Status:";
+  const std::string end = "\r\n";
+  if (line.size() <= head.size() + end.size()) return false;
+  if (line.compare(0, head.size(), head) != 0) return false;
+  if (line.compare(line.size() - end.size(), end.size(), end) != 0) return false;
+  std::string number = line.substr(head.size(), line.size() - head.size() - end.size());
+  if (number[0] == '-') number.erase(0, 1);
+  return !number.empty() && number.find_first_not_of("0123456789") == std::string::npos;
+}
+constexpr const char* kDialogCaption = "Select Device to Test";
+
+class ProgramTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!RunningUnderWine()) GTEST_SKIP() << "needs devices made up in Wine";
+    dataFile_ = TemporaryPath("dat");
+    for (int i = 0; i < 4096; ++i) data_ += static_cast<char>(i % 256);
+    ASSERT_TRUE(WriteFileBytes(dataFile_, data_));
+  }
+  void TearDown() override { DeleteFileA(dataFile_.c_str()); }
+
+  static std::string Program() { return DosPathOfUnixPath(KORVO_TEST_PROGRAM); }
+  std::string CommandLine() const { return Quote(Program()) + " " + Quote(dataFile_); }
+
+  MadeUpInterfaces interfaces_;
+  std::string dataFile_;
+  std::string data_;
+};
+
+TEST_F(ProgramTest, KorvoDeviceAmongOthersReceivesTheWholeFile) {
+  MadeUpInterface other{"USB\\VID_1234&PID_0001\\A"};
+  other.friendlyName = "Other Device";
+  MadeUpInterface korvo{"USB\\VID_6742&PID_0001\\B"};
+  korvo.friendlyName = "KORVO Unit";
+  ASSERT_TRUE(interfaces_.Add(other));
+  ASSERT_TRUE(interfaces_.Add(korvo));
+  DeviceNode otherNode(InterfacePath(other));
+  DeviceNode korvoNode(InterfacePath(korvo));
+  ASSERT_TRUE(otherNode.Create());
+  ASSERT_TRUE(korvoNode.Create());
+
+  ProgramRun run = RunProgram(CommandLine());
+  ASSERT_TRUE(run.ended);
+  EXPECT_EQ(run.exitCode, 0u);
+  EXPECT_TRUE(IsRefusedStatusLine(run.output)) << run.output;
+  EXPECT_EQ(run.errors, "");
+  EXPECT_EQ(korvoNode.Contents(), data_);
+  EXPECT_EQ(otherNode.Contents(), "");
+}
+
+TEST_F(ProgramTest, EmptyFileIsSentAsNothing) {
+  MadeUpInterface korvo{"USB\\VID_6742&PID_0001\\B"};
+  ASSERT_TRUE(interfaces_.Add(korvo));
+  DeviceNode node(InterfacePath(korvo));
+  ASSERT_TRUE(node.Create());
+  ASSERT_TRUE(WriteFileBytes(dataFile_, ""));
+
+  ProgramRun run = RunProgram(CommandLine());
+  ASSERT_TRUE(run.ended);
+  EXPECT_EQ(run.exitCode, 0u);
+  EXPECT_EQ(node.Contents(), "");
+}
+
+// The open fails when nothing stands behind the path; the message names the
+// device by its friendly name, else its description, else its path.
+TEST_F(ProgramTest, OpenFailureNamesTheDeviceByItsBestDescription) {
+  struct Case {
+    std::optional<std::string> friendlyName;
+    std::optional<std::string> deviceDesc;
+  };
+  const Case cases[] = {{"KORVO Unit", "USB Printing Support"},
+                        {std::nullopt, "USB Printing Support"},
+                        {std::nullopt, std::nullopt}};
+  for (const Case& c : cases) {
+    MadeUpInterfaces interfaces;
+    MadeUpInterface korvo{"USB\\VID_6742&PID_0001\\NONODE"};
+    korvo.friendlyName = c.friendlyName;
+    korvo.deviceDesc = c.deviceDesc;
+    ASSERT_TRUE(interfaces.Add(korvo));
+    std::string shown = c.friendlyName.value_or(c.deviceDesc.value_or(InterfacePath(korvo)));
+
+    ProgramRun run = RunProgram(CommandLine());
+    ASSERT_TRUE(run.ended);
+    EXPECT_EQ(run.exitCode, 1u);
+    EXPECT_EQ(run.errors, "Unable to open " + shown + "\r\n");
+    EXPECT_EQ(run.output, "");
+  }
+}
+
+TEST_F(ProgramTest, DeviceHeldByAnotherProgramDoesNotOpen) {
+  MadeUpInterface korvo{"USB\\VID_6742&PID_0001\\B"};
+  korvo.friendlyName = "KORVO Unit";
+  ASSERT_TRUE(interfaces_.Add(korvo));
+  DeviceNode node(InterfacePath(korvo));
+  ASSERT_TRUE(node.Create());
+  HANDLE held = CreateFileA(InterfacePath(korvo).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+
+  ProgramRun run = RunProgram(CommandLine());
+  CloseHandle(held);
+  ASSERT_TRUE(run.ended);
+  EXPECT_EQ(run.exitCode, 1u);
+  EXPECT_EQ(run.errors, "Unable to open KORVO Unit\r\n");
+  EXPECT_EQ(node.Contents(), "");
+}
+
+TEST_F(ProgramTest, MissingFileIsReportedAfterTheStatusLine) {
+  MadeUpInterface korvo{"USB\\VID_6742&PID_0001\\B"};
+  ASSERT_TRUE(interfaces_.Add(korvo));
+  DeviceNode node(InterfacePath(korvo));
+  ASSERT_TRUE(node.Create());
+  DeleteFileA(dataFile_.c_str());
+
+  ProgramRun run = RunProgram(CommandLine());
+  ASSERT_TRUE(run.ended);
+  EXPECT_EQ(run.exitCode, 1u);
+  size_t firstLineEnd = run.output.find("\r\n") + 2;
+  EXPECT_TRUE(IsRefusedStatusLine(run.output.substr(0, firstLineEnd))) << run.output;
+  EXPECT_EQ(run.output.substr(firstLineEnd), "Can not open file " + dataFile_ + "\r\n");
+  EXPECT_EQ(run.errors, "");
+  EXPECT_EQ(node.Contents(), "");
+}
+
+// A 32-bit process cannot hold a file of 4 GiB: nothing is sent, and the
+// run says so instead of sending the low 32 bits' worth.
+TEST_F(ProgramTest, FileOf4GiBIsNotSent) {
+  MadeUpInterface korvo{"USB\\VID_6742&PID_0001\\B"};
+  ASSERT_TRUE(interfaces_.Add(korvo));
+  DeviceNode node(InterfacePath(korvo));
+  ASSERT_TRUE(node.Create());
+  HANDLE file = CreateFileA(dataFile_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  LARGE_INTEGER end;
+  end.QuadPart = (1LL << 32) + 3;  // sparse: only its end is set
+  bool extended = SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && SetEndOfFile(file);
+  CloseHandle(file);
+  ASSERT_TRUE(extended);
+
+  ProgramRun run = RunProgram(CommandLine());
+  ASSERT_TRUE(run.ended);
+  EXPECT_EQ(run.exitCode, 1u);
+  size_t firstLineEnd = run.output.find("\r\n") + 2;
+  EXPECT_TRUE(IsRefusedStatusLine(run.output.substr(0, firstLineEnd))) << run.output;
+  EXPECT_EQ(run.output.substr(firstLineEnd), "Can not read file " + dataFile_ + "\r\n");
+  EXPECT_EQ(node.Contents(), "");
+}
+
+// Several devices and none of vendor 6742: the operator picks in the dialog.
+class ProgramDialogTest : public ProgramTest {
+ protected:
+  void SetUp() override {
+    ProgramTest::SetUp();
+    if (IsSkipped()) return;
+    char display[256];
+    if (!GetEnvironmentVariableA("DISPLAY", display, sizeof display)) {
+      GTEST_SKIP() << "the dialog needs a display (run under xvfb-run)";
+    }
+    first_.friendlyName = "First Device";
+    second_.friendlyName = "Second Device";
+    ASSERT_TRUE(interfaces_.Add(first_));
+    ASSERT_TRUE(interfaces_.Add(second_));
+    ASSERT_TRUE(firstNode_.Create());
+    ASSERT_TRUE(secondNode_.Create());
+    ASSERT_TRUE(program_.Start(CommandLine()));
+    dialog_ = WaitForDialog();
+    ASSERT_NE(dialog_, nullptr) << "no window \"" << kDialogCaption << "\"";
+  }
+
+  static HWND WaitForDialog() {
+    for (int i = 0; i < 600; ++i) {
+      if (HWND dialog = FindWindowA(nullptr, kDialogCaption)) return dialog;
+      Sleep(50);
+    }
+    return nullptr;
+  }
+
+  HWND Combo() const { return GetDlgItem(dialog_, 1001); }
+
+  // Read as UTF-16: Wine hands the text of another process's control over
+  // in that form whichever way it is asked for. The names here are ASCII.
+  std::string Item(int index) const {
+    wchar_t text[256] = {};
+    SendMessageW(Combo(), CB_GETLBTEXT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(text));
+    std::string narrow;
+    for (const wchar_t* c = text; *c; ++c) narrow += static_cast<char>(*c);
+    return narrow;
+  }
+
+  void PressOk() const {
+    PostMessageA(dialog_, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(dialog_, IDOK)));
+  }
+
+  MadeUpInterface first_{"USB\\VID_1111&PID_0001\\A"};
+  MadeUpInterface second_{"USB\\VID_2222&PID_0002\\B"};
+  DeviceNode firstNode_{InterfacePath(first_)};
+  DeviceNode secondNode_{InterfacePath(second_)};
+  ChildProcess program_;
+  HWND dialog_ = nullptr;
+};
+
+TEST_F(ProgramDialogTest, ShowsTheDescriptionsWithTheLastSelected) {
+  EXPECT_EQ(SendMessageA(Combo(), CB_GETCOUNT, 0, 0), 2);
+  EXPECT_EQ(Item(0), "First Device");
+  EXPECT_EQ(Item(1), "Second Device");
+  EXPECT_EQ(SendMessageA(Combo(), CB_GETCURSEL, 0, 0), 1);
+  PressOk();
+  EXPECT_TRUE(program_.Wait(30000));
+}
+
+TEST_F(ProgramDialogTest, OkSendsTheFileToTheLastDevice) {
+  PressOk();
+  ASSERT_TRUE(program_.Wait(30000));
+  EXPECT_EQ(program_.ExitCode(), 0u);
+  EXPECT_TRUE(IsRefusedStatusLine(program_.Output())) << program_.Output();
+  EXPECT_EQ(secondNode_.Contents(), data_);
+  EXPECT_EQ(firstNode_.Contents(), "");
+}
+
+TEST_F(ProgramDialogTest, PickingTheFirstItemSendsTheFileThere) {
+  SendMessageA(Combo(), CB_SETCURSEL, 0, 0);
+  PressOk();
+  ASSERT_TRUE(program_.Wait(30000));
+  EXPECT_EQ(program_.ExitCode(), 0u);
+  EXPECT_EQ(firstNode_.Contents(), data_);
+  EXPECT_EQ(secondNode_.Contents(), "");
+}
+
+TEST_F(ProgramDialogTest, CloseBoxEndsTheRunWithOneAndNoMessage) {
+  PostMessageA(dialog_, WM_SYSCOMMAND, SC_CLOSE, 0);
+  ASSERT_TRUE(program_.Wait(30000));
+  EXPECT_EQ(program_.ExitCode(), 1u);
+  EXPECT_EQ(program_.Output(), "");
+  EXPECT_EQ(program_.Errors(), "");
+  EXPECT_EQ(firstNode_.Contents(), "");
+  EXPECT_EQ(secondNode_.Contents(), "");
+}
+
+}  // namespace
+}  // namespace korvo
