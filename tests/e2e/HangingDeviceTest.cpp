@@ -1,0 +1,79 @@
+// A device that stops answering: the status request gives up after the
+// printer driver's 5 s with ETIMEDOUT, and the write then waits, as a
+// printer out of paper makes it wait, until the operator interrupts the run.
+// stdout is a terminal here, so the status line shows while the write waits.
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "EmulatedRun.h"
+
+namespace korvo::e2e {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Upper bound for anything the tool does on its own; never reached when it works.
+constexpr std::chrono::seconds kPatience{60};
+
+// Reads the terminal until `text` has appeared or the patience ran out.
+bool ReadUntil(int terminal, const std::string& text, std::string& seen) {
+  Clock::time_point deadline = Clock::now() + kPatience;
+  while (seen.find(text) == std::string::npos) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    if (left.count() <= 0) return false;
+    pollfd fd = {terminal, POLLIN, 0};
+    if (poll(&fd, 1, static_cast<int>(left.count())) <= 0) continue;
+    char buffer[4096];
+    ssize_t n = read(terminal, buffer, sizeof buffer);
+    if (n <= 0) return false;  // the other side is gone
+    seen.append(buffer, static_cast<size_t>(n));
+  }
+  return true;
+}
+
+int WaitForExit(pid_t pid) {
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+TEST(HangingDeviceTest, StatusRequestTimesOutAndTheWriteWaitsForTheOperator) {
+  WorkDir dir;
+  std::string file = dir.Write("data.bin", Pattern(4096));
+  std::string captures = (dir / "captures").string();
+
+  int terminal = -1;
+  Clock::time_point start = Clock::now();
+  pid_t pid = forkpty(&terminal, nullptr, nullptr, nullptr);
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    execl(KORVO_EMU_BINARY, KORVO_EMU_BINARY, "--device", "vid=6742,product=KORVO%20K1,hang",
+          "--capture-dir", captures.c_str(), "--", KORVO_TEST_BINARY, file.c_str(),
+          static_cast<char*>(nullptr));
+    _exit(127);
+  }
+
+  std::string seen;
+  bool shown = ReadUntil(terminal, "Error code Status:110\r\n", seen);
+  Clock::duration waited = Clock::now() - start;
+
+  kill(pid, SIGINT);  // the operator gives up; korvo-emu passes it on
+  int status = WaitForExit(pid);
+  close(terminal);
+
+  EXPECT_TRUE(shown) << "terminal: " << seen;
+  EXPECT_GE(waited, std::chrono::milliseconds(4500));  // the request waited its 5 s
+  EXPECT_EQ(status, 128 + SIGINT);  // ended by the interrupt, not on its own
+  EXPECT_EQ(ReadWhole(dir / "captures" / "001-002.bin"), "");
+}
+
+}  // namespace
+}  // namespace korvo::e2e
