@@ -3,17 +3,29 @@
 //
 //   emu-client list                  udev's USB devices, in enumeration order
 //   emu-client BUS DEV STEP...       open bus/device with libusb, then run steps:
-//     claim | release | autodetach | status[=TIMEOUT_MS] | string=INDEX |
-//     write=SIZE[/CHUNK[/TIMEOUT_MS]]  (bytes follow WritePattern, see emu_pattern.h)
+//     claim | release | autodetach | driver | detach | status[=TIMEOUT_MS] |
+//     string=INDEX | describe |
+//     write=SIZE[/CHUNK[/TIMEOUT_MS]]  (bytes follow WritePattern, see emu_pattern.h) |
+//     status-thread=COUNT | join       (status requests from a second thread) |
+//     raw-status[=TIMEOUT_MS] | raw-write=SIZE[/TIMEOUT_MS]
+//                                      (USBDEVFS_CONTROL / USBDEVFS_BULK on a second
+//                                       open file of the node, as libusb does not) |
+//     wrap                             (libusb_wrap_sys_device on that second file)
 //
 // Texts are printed with bytes outside '!'..'~' and '%' as %XX.
+#include <fcntl.h>
 #include <libudev.h>
 #include <libusb-1.0/libusb.h>
+#include <linux/usbdevice_fs.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "emu_pattern.h"
@@ -127,7 +139,126 @@ void Write(libusb_device_handle* handle, const char* arguments) {
   Write(handle, size, chunk, timeout);
 }
 
-bool RunStep(libusb_device_handle* handle, const std::string& step) {
+void Describe(libusb_device_handle* handle) {
+  libusb_device* device = libusb_get_device(handle);
+  libusb_device_descriptor descriptor{};
+  libusb_get_device_descriptor(device, &descriptor);
+  libusb_config_descriptor* config = nullptr;
+  if (libusb_get_active_config_descriptor(device, &config) != 0) {
+    std::printf("describe no configuration\n");
+    return;
+  }
+  const libusb_interface_descriptor& interface = config->interface[0].altsetting[0];
+  std::printf("describe %04x:%04x strings %d %d class %02x/%02x/%02x endpoints", descriptor.idVendor,
+              descriptor.idProduct, descriptor.iManufacturer, descriptor.iProduct,
+              interface.bInterfaceClass, interface.bInterfaceSubClass,
+              interface.bInterfaceProtocol);
+  for (int i = 0; i < interface.bNumEndpoints; ++i) {
+    const libusb_endpoint_descriptor& endpoint = interface.endpoint[i];
+    std::printf(" %02x/%s", endpoint.bEndpointAddress,
+                (endpoint.bmAttributes & 3) == LIBUSB_TRANSFER_TYPE_BULK ? "bulk" : "other");
+  }
+  std::printf("\n");
+  libusb_free_config_descriptor(config);
+}
+
+// Status requests from a second thread, as korvo-test's monitor makes them.
+struct StatusThread {
+  std::thread thread;
+  int answered = 0;
+  int failed = 0;
+};
+
+void StartStatusThread(libusb_device_handle* handle, StatusThread& worker, int count) {
+  worker.thread = std::thread([handle, &worker, count] {
+    for (int i = 0; i < count; ++i) {
+      unsigned char reply[1] = {0};
+      const int result = libusb_control_transfer(handle, 0xa1, 1, 0, 0, reply, 1, 1000);
+      if (result == 1) ++worker.answered;
+      else ++worker.failed;
+    }
+  });
+}
+
+// A second open file of the node, for the synchronous usbfs ioctls.
+struct Raw {
+  std::string node;
+  int fd = -1;
+};
+
+bool OpenRaw(Raw& raw) {
+  if (raw.fd < 0) raw.fd = open(raw.node.c_str(), O_RDWR | O_CLOEXEC);
+  if (raw.fd < 0) std::printf("raw-open %s\n", strerrorname_np(errno));
+  return raw.fd >= 0;
+}
+
+void RawStatus(Raw& raw, unsigned timeout) {
+  if (!OpenRaw(raw)) return;
+  unsigned char reply[4] = {0};
+  usbdevfs_ctrltransfer request{0xa1, 1, 0, 0, 1, timeout, reply};
+  const int result = ioctl(raw.fd, USBDEVFS_CONTROL, &request);
+  if (result < 0) std::printf("raw-status %s\n", strerrorname_np(errno));
+  else if (result == 0) std::printf("raw-status empty\n");
+  else std::printf("raw-status %02x\n", reply[0]);
+}
+
+void RawWrite(Raw& raw, const char* arguments) {
+  if (!OpenRaw(raw)) return;
+  unsigned size = 0;
+  unsigned timeout = 1000;
+  std::sscanf(arguments, "%u/%u", &size, &timeout);
+  std::vector<unsigned char> data = WritePattern(size);
+  usbdevfs_bulktransfer request{0x01, size, timeout, data.data()};
+  const int result = ioctl(raw.fd, USBDEVFS_BULK, &request);
+  if (result < 0) std::printf("raw-write %s\n", strerrorname_np(errno));
+  else std::printf("raw-write OK %d\n", result);
+}
+
+// libusb on an open file it did not find itself: no sysfs, so it asks the node.
+void Wrap(libusb_context* context, Raw& raw) {
+  if (!OpenRaw(raw)) return;
+  libusb_device_handle* wrapped = nullptr;
+  const int result = libusb_wrap_sys_device(context, raw.fd, &wrapped);
+  if (result != 0) {
+    std::printf("wrap %s\n", libusb_error_name(result));
+    return;
+  }
+  int configuration = -1;
+  libusb_get_configuration(wrapped, &configuration);
+  libusb_device* device = libusb_get_device(wrapped);
+  std::printf("wrap OK speed %d address %d configuration %d\n", libusb_get_device_speed(device),
+              libusb_get_device_address(device), configuration);
+  libusb_close(wrapped);
+}
+
+struct Session {
+  libusb_context* context;
+  libusb_device_handle* handle;
+  StatusThread status_thread;
+  Raw raw;
+};
+
+bool RunRawStep(Session& session, const std::string& name, const char* value) {
+  if (name == "raw-status") {
+    RawStatus(session.raw, *value ? static_cast<unsigned>(std::atoi(value)) : 1000);
+  } else if (name == "raw-write") {
+    RawWrite(session.raw, value);
+  } else if (name == "status-thread") {
+    StartStatusThread(session.handle, session.status_thread, std::atoi(value));
+  } else if (name == "wrap") {
+    Wrap(session.context, session.raw);
+  } else if (name == "join") {
+    session.status_thread.thread.join();
+    std::printf("join %d answered %d failed\n", session.status_thread.answered,
+                session.status_thread.failed);
+  } else {
+    return false;
+  }
+  return true;
+}
+
+bool RunStep(Session& session, const std::string& step) {
+  libusb_device_handle* handle = session.handle;
   const std::size_t eq = step.find('=');
   const std::string name = step.substr(0, eq);
   const char* value = eq == std::string::npos ? "" : step.c_str() + eq + 1;
@@ -141,13 +272,22 @@ bool RunStep(libusb_device_handle* handle, const std::string& step) {
   } else if (name == "autodetach") {
     result = libusb_set_auto_detach_kernel_driver(handle, 1);
     std::printf("autodetach %s\n", result == 0 ? "OK" : libusb_error_name(result));
+  } else if (name == "driver") {
+    result = libusb_kernel_driver_active(handle, 0);
+    std::printf("driver %s\n", result >= 0 ? std::to_string(result).c_str()
+                                           : libusb_error_name(result));
+  } else if (name == "detach") {
+    result = libusb_detach_kernel_driver(handle, 0);
+    std::printf("detach %s\n", result == 0 ? "OK" : libusb_error_name(result));
   } else if (name == "status") {
     Status(handle, *value ? static_cast<unsigned>(std::atoi(value)) : 1000);
   } else if (name == "string") {
     GetString(handle, std::atoi(value));
   } else if (name == "write") {
     Write(handle, value);
-  } else {
+  } else if (name == "describe") {
+    Describe(handle);
+  } else if (!RunRawStep(session, name, value)) {
     std::fprintf(stderr, "emu-client: unknown step %s\n", step.c_str());
     return false;
   }
@@ -161,12 +301,18 @@ int RunDevice(int argc, char** argv) {
     std::printf("init %s\n", libusb_error_name(init));
     return 1;
   }
-  libusb_device_handle* handle = Open(context, std::atoi(argv[1]), std::atoi(argv[2]));
+  const int bus = std::atoi(argv[1]);
+  const int address = std::atoi(argv[2]);
+  char node[32];
+  std::snprintf(node, sizeof node, "/dev/bus/usb/%03d/%03d", bus, address);
+  Session session{context, Open(context, bus, address), {}, {node, -1}};
   int status = 0;
-  for (int i = 3; handle && i < argc && status == 0; ++i) {
-    if (!RunStep(handle, argv[i])) status = 1;
+  for (int i = 3; session.handle && i < argc && status == 0; ++i) {
+    if (!RunStep(session, argv[i])) status = 1;
   }
-  if (handle) libusb_close(handle);
+  if (session.status_thread.thread.joinable()) session.status_thread.thread.join();
+  if (session.raw.fd >= 0) close(session.raw.fd);
+  if (session.handle) libusb_close(session.handle);
   libusb_exit(context);
   return status;
 }

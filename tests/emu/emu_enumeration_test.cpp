@@ -139,18 +139,38 @@ TEST(EmuRun, AMissingCommandGives127) {
   EXPECT_NE(run.err.find("/nonexistent/korvo-test"), std::string::npos) << run.err;
 }
 
-TEST(EmuRun, TheTestbedIsUnderTmpAndTheCommandKeepsItsTmpdir) {
+TEST(EmuRun, TheCommandsEnvironment) {
   TempDir dir;
-  const RunResult run = RunProgram(
-      "/usr/bin/env", {"TMPDIR=" + dir.path(), KORVO_EMU_PATH, "--", "/bin/sh", "-c",
-                       "echo \"$TMPDIR\"; echo \"$UMOCKDEV_DIR\"; echo \"$LD_PRELOAD\""});
+  const std::string show =
+      "echo \"$TMPDIR\"; echo \"$UMOCKDEV_DIR\"; echo \"$LD_PRELOAD\"; echo \"$ASAN_OPTIONS\"";
+  RunResult run = RunProgram("/usr/bin/env", {"-u", "LD_PRELOAD", "-u", "ASAN_OPTIONS",
+                                              "TMPDIR=" + dir.path(), KORVO_EMU_PATH, "--",
+                                              "/bin/sh", "-c", show});
   ASSERT_EQ(run.exit_status, 0) << run.err;
-  const Strings lines = Lines(run.out);
-  ASSERT_EQ(lines.size(), 3u);
+  Strings lines = Lines(run.out);
+  ASSERT_EQ(lines.size(), 4u);
+  // A long TMPDIR would break umockdev's sockets: the testbed stays in /tmp.
   EXPECT_EQ(lines[0], dir.path());
   EXPECT_EQ(lines[1].rfind("/tmp/umockdev.", 0), 0u) << lines[1];
   EXPECT_FALSE(FileExists(lines[1])) << "testbed left behind";
   EXPECT_EQ(lines[2], "libumockdev-preload.so.0");
+  EXPECT_EQ(lines[3], "verify_asan_link_order=0");
+
+  run = RunProgram("/usr/bin/env", {"LD_PRELOAD=libc.so.6", "ASAN_OPTIONS=detect_leaks=0",
+                                    KORVO_EMU_PATH, "--", "/bin/sh", "-c", show});
+  lines = Lines(run.out);
+  ASSERT_EQ(lines.size(), 4u);
+  EXPECT_EQ(lines[2], "libumockdev-preload.so.0:libc.so.6");
+  EXPECT_EQ(lines[3], "detect_leaks=0:verify_asan_link_order=0");
+}
+
+TEST(EmuRun, WritingToTheNodeIsReported) {
+  const RunResult run =
+      RunEmu({"--device", "vid=6742"}, {"/bin/sh", "-c", "printf data >> /dev/bus/usb/001/002"});
+  EXPECT_EQ(run.exit_status, 0);
+  EXPECT_NE(run.err.find("korvo-emu: /dev/bus/usb/001/002 was written with write()"),
+            std::string::npos)
+      << run.err;
 }
 
 TEST(EmuRun, UsageErrorsExitWith2AndSayWhy) {

@@ -21,6 +21,10 @@ inline constexpr std::uint8_t kProductIndex = 2;
 inline constexpr std::uint16_t kDeviceRelease = 0x0100;
 inline constexpr std::uint8_t kPrinterClass = 7;
 
+inline bool IsDeviceEndpoint(unsigned address) {
+  return address == kBulkOutEndpoint || address == kBulkInEndpoint;
+}
+
 Bytes DeviceDescriptor(const DeviceConfig& config);
 Bytes ConfigurationDescriptor(const DeviceConfig& config);  // with interface and endpoints
 

@@ -1,13 +1,17 @@
 // korvo-emu: runs a command against emulated KORVO USB devices (umockdev).
 #include <glib.h>
+#include <glib/gstdio.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "child_process.h"
 #include "options.h"
 #include "testbed.h"
+#include "usbfs_device.h"
 
 namespace {
 
@@ -16,33 +20,95 @@ constexpr int kExitEmulator = 125;  // korvo-emu itself failed, as with env(1)
 
 const char kPreload[] = "libumockdev-preload.so.0";
 
+// Adds `item` to a colon-separated list, in front or at the end.
+std::string Joined(const gchar* list, const std::string& item, bool in_front) {
+  if (!list || !*list) return item;
+  return in_front ? item + ":" + list : std::string(list) + ":" + item;
+}
+
 std::vector<std::string> ChildEnvironment() {
   gchar** environment = g_get_environ();
-  const gchar* preload = g_environ_getenv(environment, "LD_PRELOAD");
-  const std::string value =
-      preload && *preload ? std::string(kPreload) + ":" + preload : std::string(kPreload);
-  environment = g_environ_setenv(environment, "LD_PRELOAD", value.c_str(), TRUE);
+  const std::string preload = Joined(g_environ_getenv(environment, "LD_PRELOAD"), kPreload, true);
+  environment = g_environ_setenv(environment, "LD_PRELOAD", preload.c_str(), TRUE);
+  // AddressSanitizer refuses to start when a preload comes before its runtime.
+  const gchar* asan = g_environ_getenv(environment, "ASAN_OPTIONS");
+  if (!asan || !std::strstr(asan, "verify_asan_link_order")) {
+    const std::string value = Joined(asan, "verify_asan_link_order=0", false);
+    environment = g_environ_setenv(environment, "ASAN_OPTIONS", value.c_str(), TRUE);
+  }
   std::vector<std::string> result;
   for (gchar** entry = environment; *entry; ++entry) result.emplace_back(*entry);
   g_strfreev(environment);
   return result;
 }
 
+std::optional<std::string> CapturePath(const korvo_emu::Options& options,
+                                       const korvo_emu::DeviceConfig& config) {
+  if (!options.capture_dir) return std::nullopt;
+  char name[32];
+  std::snprintf(name, sizeof name, "/%03d-%03d.bin", config.bus, config.address);
+  return *options.capture_dir + name;
+}
+
+bool MakeCaptureDir(const korvo_emu::Options& options) {
+  if (!options.capture_dir) return true;
+  if (g_mkdir_with_parents(options.capture_dir->c_str(), 0755) == 0) return true;
+  std::fprintf(stderr, "korvo-emu: --capture-dir %s: %s\n", options.capture_dir->c_str(),
+               std::strerror(errno));
+  return false;
+}
+
+using Devices = std::vector<std::unique_ptr<korvo_emu::UsbfsDevice>>;
+
+bool AddDevices(const korvo_emu::Options& options, korvo_emu::Testbed& testbed,
+                Devices& devices) {
+  std::string error;
+  for (std::size_t i = 0; i < options.devices.size(); ++i) {
+    const korvo_emu::DeviceConfig& config = options.devices[i];
+    if (!testbed.AddDevice(config, i, error)) break;
+    if (!config.has_node) continue;
+    devices.push_back(
+        std::make_unique<korvo_emu::UsbfsDevice>(config, CapturePath(options, config)));
+    if (!testbed.AttachHandler(korvo_emu::NodePath(config), devices.back()->handler(), error)) {
+      break;
+    }
+  }
+  if (!error.empty()) std::fprintf(stderr, "korvo-emu: %s\n", error.c_str());
+  return error.empty();
+}
+
+void WarnAboutWrittenNodes(const korvo_emu::Options& options, const korvo_emu::Testbed& testbed) {
+  for (const korvo_emu::DeviceConfig& config : options.devices) {
+    if (config.has_node && !testbed.NodeUnchanged(config)) {
+      std::fprintf(stderr,
+                   "korvo-emu: %s was written with write(); Linux refuses that (EINVAL), "
+                   "data goes to a USB device only as transfers\n",
+                   korvo_emu::NodePath(config).c_str());
+    }
+  }
+}
+
 int Run(const korvo_emu::Options& options) {
   std::string error;
+  Devices devices;
   std::unique_ptr<korvo_emu::Testbed> testbed = korvo_emu::Testbed::Create(error);
   if (!testbed) {
     std::fprintf(stderr, "korvo-emu: %s\n", error.c_str());
     return kExitEmulator;
   }
-  for (std::size_t i = 0; i < options.devices.size(); ++i) {
-    if (!testbed->AddDevice(options.devices[i], i, error)) {
-      std::fprintf(stderr, "korvo-emu: %s\n", error.c_str());
-      return kExitEmulator;
+  // Everything exists before the command starts: adding devices later races with it.
+  if (!AddDevices(options, *testbed, devices)) return kExitEmulator;
+  const int status = korvo_emu::RunCommand(options.command, ChildEnvironment());
+  WarnAboutWrittenNodes(options, *testbed);
+  testbed.reset();  // stops the device emulation before the devices go
+  if (options.report) {
+    for (const auto& device : devices) {
+      if (const auto summary = device->Summary()) {
+        std::fprintf(stderr, "korvo-emu: %s\n", summary->c_str());
+      }
     }
   }
-  // Everything exists before the command starts: adding devices later races with it.
-  return korvo_emu::RunCommand(options.command, ChildEnvironment());
+  return status;
 }
 
 }  // namespace
@@ -58,5 +124,6 @@ int main(int argc, char** argv) {
     std::fputs(korvo_emu::kUsage, stdout);
     return 0;
   }
+  if (!MakeCaptureDir(options)) return kExitUsage;
   return Run(options);
 }

@@ -4,6 +4,7 @@
 #include <glib/gstdio.h>
 #include <umockdev.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <utility>
 
@@ -208,6 +209,19 @@ bool Testbed::CreateNode(const DeviceConfig& config, std::string& error) {
     return false;
   }
   return true;
+}
+
+bool Testbed::NodeUnchanged(const DeviceConfig& config) const {
+  gchar* contents = nullptr;
+  gsize length = 0;
+  const std::string path = root_dir_ + NodePath(config);
+  if (!g_file_get_contents(path.c_str(), &contents, &length, nullptr)) return false;
+  const Bytes descriptors = AllDescriptors(config);
+  const bool same = length == descriptors.size() &&
+                    std::equal(descriptors.begin(), descriptors.end(),
+                               reinterpret_cast<const std::uint8_t*>(contents));
+  g_free(contents);
+  return same;
 }
 
 bool Testbed::AttachHandler(const std::string& node, UMockdevIoctlBase* handler,

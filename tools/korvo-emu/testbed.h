@@ -28,6 +28,10 @@ class Testbed {
   // Routes the ioctls on a device node to `handler`.
   bool AttachHandler(const std::string& node, UMockdevIoctlBase* handler, std::string& error);
 
+  // False if the program wrote into the node: umockdev lets write() through to
+  // the file that holds the descriptors, where usbfs would refuse it (EINVAL).
+  bool NodeUnchanged(const DeviceConfig& config) const;
+
   const std::string& root_dir() const { return root_dir_; }
 
  private:

@@ -1,0 +1,234 @@
+#include "usbfs_device.h"
+
+#include <linux/usb/ch9.h>
+#include <sys/ioctl.h>
+#include <linux/usbdevice_fs.h>  // needs sys/ioctl.h first
+#include <umockdev.h>
+
+#include <algorithm>
+#include <cerrno>
+
+#include "usbfs_internal.h"
+
+namespace korvo_emu {
+
+void DataUnref::operator()(UMockdevIoctlData* data) const { g_object_unref(data); }
+
+DataPtr Resolve(UMockdevIoctlData* parent, std::size_t offset, std::size_t size) {
+  if (size == 0) return nullptr;
+  return DataPtr(umockdev_ioctl_data_resolve(parent, offset, size, nullptr));
+}
+
+namespace {
+
+// What a current kernel with an xHCI controller offers; no MMAP, which an
+// emulation cannot give. Scatter-gather makes libusb send a bulk transfer as one URB.
+constexpr std::uint32_t kCapabilities =
+    USBDEVFS_CAP_ZERO_PACKET | USBDEVFS_CAP_BULK_CONTINUATION |
+    USBDEVFS_CAP_NO_PACKET_SIZE_LIM | USBDEVFS_CAP_BULK_SCATTER_GATHER |
+    USBDEVFS_CAP_REAP_AFTER_DISCONNECT;
+
+constexpr char kStateKey[] = "korvo-emu-state";
+
+template <typename T>
+T* As(const DataPtr& data) {
+  return reinterpret_cast<T*>(data->data);
+}
+
+std::optional<Reply> WithUnsigned(UMockdevIoctlData* arg, auto action) {
+  const DataPtr data = Resolve(arg, 0, sizeof(unsigned));
+  if (!data) return Fail(EFAULT);
+  return action(*As<unsigned>(data));
+}
+
+// CLEAR_HALT and RESETEP: the endpoint must exist, and using it claims the interface.
+std::optional<Reply> Endpoint(ClientState& state, UMockdevIoctlData* arg) {
+  return WithUnsigned(arg, [&state](unsigned endpoint) {
+    endpoint &= 0xff;
+    if (!IsDeviceEndpoint(endpoint)) return Fail(ENOENT);
+    return UseInterface(state);
+  });
+}
+
+std::optional<Reply> SetInterface(ClientState& state, UMockdevIoctlData* arg) {
+  const DataPtr data = Resolve(arg, 0, sizeof(usbdevfs_setinterface));
+  if (!data) return Fail(EFAULT);
+  const usbdevfs_setinterface& request = *As<usbdevfs_setinterface>(data);
+  const Reply claimed = ClaimInterface(state, request.interface);
+  if (claimed.result < 0) return claimed;
+  return request.altsetting == 0 ? Ok() : Fail(EINVAL);
+}
+
+std::optional<Reply> DriverRequest(ClientState& state, unsigned long request,
+                                   UMockdevIoctlData* arg, Completions& out) {
+  switch (request) {
+    case USBDEVFS_GETDRIVER: {
+      const DataPtr data = Resolve(arg, 0, sizeof(usbdevfs_getdriver));
+      if (!data) return Fail(EFAULT);
+      return GetDriver(state, *As<usbdevfs_getdriver>(data));
+    }
+    case USBDEVFS_DISCONNECT_CLAIM: {
+      const DataPtr data = Resolve(arg, 0, sizeof(usbdevfs_disconnect_claim));
+      if (!data) return Fail(EFAULT);
+      return DisconnectClaim(state, *As<usbdevfs_disconnect_claim>(data), out);
+    }
+    default: {  // USBDEVFS_IOCTL
+      const DataPtr data = Resolve(arg, 0, sizeof(usbdevfs_ioctl));
+      if (!data) return Fail(EFAULT);
+      const usbdevfs_ioctl& command = *As<usbdevfs_ioctl>(data);
+      return DriverIoctl(state, command.ifno, command.ioctl_code, out);
+    }
+  }
+}
+
+std::optional<Reply> DeviceRequest(ClientState& state, unsigned long request,
+                                   UMockdevIoctlData* arg) {
+  switch (request) {
+    case USBDEVFS_GET_CAPABILITIES: {
+      const DataPtr data = Resolve(arg, 0, sizeof(std::uint32_t));
+      if (!data) return Fail(EFAULT);
+      *As<std::uint32_t>(data) = kCapabilities;
+      return Ok();
+    }
+    case USBDEVFS_CONNECTINFO: {
+      const DataPtr data = Resolve(arg, 0, sizeof(usbdevfs_connectinfo));
+      if (!data) return Fail(EFAULT);
+      As<usbdevfs_connectinfo>(data)->devnum = static_cast<unsigned>(state.device->config.address);
+      As<usbdevfs_connectinfo>(data)->slow = 0;
+      return Ok();
+    }
+    case USBDEVFS_GET_SPEED:
+      return Ok(USB_SPEED_HIGH);
+    case USBDEVFS_SETCONFIGURATION:
+      return WithUnsigned(arg, [](unsigned value) {
+        return value == kConfigurationValue ? Ok() : Fail(EINVAL);
+      });
+    default:  // USBDEVFS_RESET: the device comes back as it was
+      return Ok();
+  }
+}
+
+std::optional<Reply> Dispatch(ClientState& state, UMockdevIoctlClient* client,
+                              Completions& out) {
+  const unsigned long request = umockdev_ioctl_client_get_request(client);
+  UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
+  // Completed URBs can still be reaped after a disconnect; nothing else works.
+  if (request == USBDEVFS_REAPURB) return ReapUrb(state, arg, true);
+  if (request == USBDEVFS_REAPURBNDELAY) return ReapUrb(state, arg, false);
+  if (state.device->received.vanished()) return Fail(ENODEV);
+  switch (request) {
+    case USBDEVFS_SUBMITURB:
+      return SubmitUrb(state, arg, out);
+    case USBDEVFS_DISCARDURB:
+      return DiscardUrb(state, *reinterpret_cast<unsigned long*>(arg->data), out);
+    case USBDEVFS_CONTROL:
+      return SyncControl(state, arg);
+    case USBDEVFS_BULK:
+      return SyncBulk(state, arg, out);
+    case USBDEVFS_CLAIMINTERFACE:
+      return WithUnsigned(arg, [&state](unsigned n) { return ClaimInterface(state, n); });
+    case USBDEVFS_RELEASEINTERFACE:
+      return WithUnsigned(arg, [&](unsigned n) { return ReleaseInterface(state, n, out); });
+    case USBDEVFS_GETDRIVER:
+    case USBDEVFS_DISCONNECT_CLAIM:
+    case USBDEVFS_IOCTL:
+      return DriverRequest(state, request, arg, out);
+    case USBDEVFS_CLEAR_HALT:
+    case USBDEVFS_RESETEP:
+      return Endpoint(state, arg);
+    case USBDEVFS_SETINTERFACE:
+      return SetInterface(state, arg);
+    case USBDEVFS_GET_CAPABILITIES:
+    case USBDEVFS_CONNECTINFO:
+    case USBDEVFS_GET_SPEED:
+    case USBDEVFS_SETCONFIGURATION:
+    case USBDEVFS_RESET:
+      return DeviceRequest(state, request, arg);
+    default:
+      return Fail(ENOTTY);
+  }
+}
+
+void Finish(Completions& out) {
+  for (Completion& completion : out) {
+    umockdev_ioctl_client_complete(completion.client, completion.reply.result,
+                                   completion.reply.error);
+    g_object_unref(completion.client);
+  }
+}
+
+gboolean HandleIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer) {
+  auto* state = static_cast<ClientState*>(g_object_get_data(G_OBJECT(client), kStateKey));
+  if (!state) {  // umockdev announces every client before its first request
+    umockdev_ioctl_client_complete(client, -1, EIO);
+    return TRUE;
+  }
+  Completions out;
+  std::optional<Reply> reply;
+  {
+    const std::lock_guard<std::mutex> lock(state->device->mutex);
+    reply = Dispatch(*state, client, out);
+  }
+  if (reply) umockdev_ioctl_client_complete(client, reply->result, reply->error);
+  Finish(out);
+  return TRUE;
+}
+
+// The program closed the file: the kernel drops its URBs and its claim.
+void Forget(ClientState& state) {
+  if (state.gone) return;
+  state.gone = true;
+  ForgetClaim(state);
+  DropUrbs(state);
+  std::vector<ClientState*>& clients = state.device->clients;
+  clients.erase(std::remove(clients.begin(), clients.end(), &state), clients.end());
+}
+
+void ConnectionChanged(UMockdevIoctlClient* client, GParamSpec*, gpointer data) {
+  auto* state = static_cast<ClientState*>(data);
+  if (umockdev_ioctl_client_get_connected(client)) return;
+  const std::lock_guard<std::mutex> lock(state->device->mutex);
+  Forget(*state);
+}
+
+void DeleteState(gpointer data) {
+  auto* state = static_cast<ClientState*>(data);
+  {
+    const std::lock_guard<std::mutex> lock(state->device->mutex);
+    Forget(*state);
+  }
+  delete state;
+}
+
+void ClientConnected(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer data) {
+  const std::shared_ptr<DeviceCore>& device = *static_cast<std::shared_ptr<DeviceCore>*>(data);
+  auto* state = new ClientState;
+  state->device = device;
+  state->client = client;
+  g_object_set_data_full(G_OBJECT(client), kStateKey, state, DeleteState);
+  g_signal_connect(client, "notify::connected", G_CALLBACK(ConnectionChanged), state);
+  const std::lock_guard<std::mutex> lock(device->mutex);
+  device->clients.push_back(state);
+  device->received.Opened();
+}
+
+}  // namespace
+
+UsbfsDevice::UsbfsDevice(const DeviceConfig& config, std::optional<std::string> capture_path)
+    : core_(std::make_shared<DeviceCore>(config, std::move(capture_path))),
+      handler_(umockdev_ioctl_base_new()) {
+  g_signal_connect(handler_, "client-connected", G_CALLBACK(ClientConnected), &core_);
+  g_signal_connect(handler_, "handle-ioctl", G_CALLBACK(HandleIoctl), nullptr);
+}
+
+UsbfsDevice::~UsbfsDevice() {
+  g_signal_handlers_disconnect_by_data(handler_, &core_);
+  g_object_unref(handler_);
+}
+
+std::optional<std::string> UsbfsDevice::Summary() const {
+  const std::lock_guard<std::mutex> lock(core_->mutex);
+  return core_->received.Summary();
+}
+
+}  // namespace korvo_emu

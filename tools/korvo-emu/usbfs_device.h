@@ -1,0 +1,35 @@
+// The device side of one emulated device: answers the usbdevfs ioctls that
+// libusb sends on its /dev/bus/usb node, the way Linux and the device would.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "device_config.h"
+
+typedef struct _UMockdevIoctlBase UMockdevIoctlBase;
+
+namespace korvo_emu {
+
+struct DeviceCore;
+
+class UsbfsDevice {
+ public:
+  UsbfsDevice(const DeviceConfig& config, std::optional<std::string> capture_path);
+  ~UsbfsDevice();  // only after the testbed is gone: no request may arrive any more
+  UsbfsDevice(const UsbfsDevice&) = delete;
+  UsbfsDevice& operator=(const UsbfsDevice&) = delete;
+
+  // The handler to attach to the device node.
+  UMockdevIoctlBase* handler() const { return handler_; }
+
+  // The --report line, if anything was written to the device.
+  std::optional<std::string> Summary() const;
+
+ private:
+  std::shared_ptr<DeviceCore> core_;
+  UMockdevIoctlBase* handler_;
+};
+
+}  // namespace korvo_emu
