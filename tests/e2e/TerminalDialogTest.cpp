@@ -309,21 +309,17 @@ TEST(TerminalDialogTest, OtherAnswersAreAskedAgain) {
   const std::string again = std::string("Please answer 1-2, Enter for 2, q to cancel.\r\n") + kPrompt;
   DialogRun run(kTwoOthers);
   ASSERT_TRUE(run.WaitFor(kPrompt));
-  const char* wrong[] = {"3\r", "0\r", "x\r", "-1\r", "1 2\r", "99999999999999999999\r",
-                         "\x1b[A\r"};  // an arrow key is not Escape, and Enter alone needs no arrow
-  for (const char* keys : wrong) {
+  for (const char* keys : {"3\r", "0\r", "x\r", "-1\r", "1 2\r", "99999999999999999999\r"}) {
     SCOPED_TRACE(keys);
     size_t mark = run.Mark();
     run.Type(keys);
-    if (std::string(keys) == "\x1b[A\r") {
-      // Enter after the arrow key confirms the default: the run goes on.
-      Outcome o = run.Finish();
-      EXPECT_EQ(o.transcript.find(again, mark), std::string::npos);
-      EXPECT_EQ(run.Received(kBetaCapture), run.Data());
-      return;
-    }
     ASSERT_TRUE(run.WaitFor(again, mark)) << run.Transcript().substr(mark);
   }
+  // None of them moved the selection: Enter alone still takes the last device.
+  run.Type("\r");
+  Outcome o = run.Finish();
+  EXPECT_EQ(o.status, 0) << o.err;
+  EXPECT_EQ(run.Received(kBetaCapture), run.Data());
 }
 
 TEST(TerminalDialogTest, ArrowKeysDoNotCancel) {
