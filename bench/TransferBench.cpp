@@ -1,0 +1,115 @@
+// The transfer path of korvo-test, timed on the real Linux layer: reading the
+// file, the chunked write to the device, and SendFile as a whole. Run it
+// under korvo-emu with one KORVO device (see README.md); without a device
+// only the file read is measured.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "deviceio/FileTransfer.h"
+#include "discovery/ChooseDevice.h"
+#include "discovery/DeviceList.h"
+#include "platform/Device.h"
+#include "platform/Framework.h"
+#include "platform/InputFile.h"
+
+namespace korvo {
+namespace {
+
+constexpr uint64_t kFileSize = uint64_t{64} << 20;
+
+// One 64 MiB file for the whole run.
+const std::string& SampleFile() {
+  static const std::string path = [] {
+    std::filesystem::path file = std::filesystem::temp_directory_path() / "korvo-bench-64MiB.bin";
+    std::vector<char> bytes(kFileSize);
+    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 131 + (i >> 12));
+    std::ofstream(file, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    return file.string();
+  }();
+  return path;
+}
+
+// The path of the device korvo-test would choose, if any is present.
+std::optional<std::string> ChosenPath() {
+  static const std::optional<std::string> path = []() -> std::optional<std::string> {
+    if (!InitFramework()) return std::nullopt;
+    DeviceList devices(GUID_DEVINTERFACE_USB_DEVICE);
+    if (devices.Enumerate() == 0) return std::nullopt;
+    std::optional<int> chosen = ChooseDevice(devices);
+    if (!chosen) return std::nullopt;
+    return devices.GetAt(*chosen).devicePath;
+  }();
+  return path;
+}
+
+void SetBytes(benchmark::State& state) {
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(kFileSize));
+}
+
+void BM_ReadWholeFile(benchmark::State& state) {
+  std::unique_ptr<unsigned char[]> buffer(new unsigned char[kFileSize]);
+  for (auto _ : state) {
+    InputFile* file = OpenInputFile(SampleFile().c_str());
+    uint64_t got = 0;
+    if (!file || !ReadInputFile(file, buffer.get(), kFileSize, &got) || got != kFileSize) {
+      state.SkipWithError("cannot read the sample file");
+      if (file) CloseInputFile(file);
+      break;
+    }
+    CloseInputFile(file);
+  }
+  SetBytes(state);
+}
+BENCHMARK(BM_ReadWholeFile)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// One WriteDevice of 64 MiB: the chunked bulk transfers through usbfs.
+void BM_WriteDevice(benchmark::State& state) {
+  std::optional<std::string> path = ChosenPath();
+  Device* device = path ? OpenDevice(*path) : nullptr;
+  if (!device) {
+    state.SkipWithError("no device to write to: run under korvo-emu");
+    return;
+  }
+  std::vector<unsigned char> data(kFileSize, 0x5A);
+  for (auto _ : state) {
+    uint64_t written = 0;
+    if (!WriteDevice(device, data.data(), data.size(), &written)) {
+      state.SkipWithError("the write failed");
+      break;
+    }
+  }
+  CloseDevice(device);
+  SetBytes(state);
+}
+BENCHMARK(BM_WriteDevice)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Stage 7 as the tool runs it, with the open of stage 5 before it: open the
+// device, read the file whole, write it, close both.
+void BM_OpenAndSendFile(benchmark::State& state) {
+  std::optional<std::string> path = ChosenPath();
+  if (!path) {
+    state.SkipWithError("no device to send to: run under korvo-emu");
+    return;
+  }
+  for (auto _ : state) {
+    Device* device = OpenDevice(*path);
+    if (!device || SendFile(SampleFile().c_str(), device) != TransferResult::Sent) {
+      state.SkipWithError("the transfer failed");
+      break;
+    }
+  }
+  SetBytes(state);
+}
+BENCHMARK(BM_OpenAndSendFile)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace
+}  // namespace korvo
+
+BENCHMARK_MAIN();
