@@ -13,8 +13,9 @@ namespace korvo {
 
 namespace {
 
-// A drop-down list: its messages already answer as ComboBoxControl promises,
-// except that a failed CB_ADDSTRING may also answer CB_ERRSPACE.
+// A drop-down list, reached through its messages. A failed CB_ADDSTRING may
+// also answer CB_ERRSPACE, and not every implementation clears the selection
+// for an index past the end, so those two are made to answer as promised.
 class Win32ComboBox final : public ComboBoxControl {
  public:
   explicit Win32ComboBox(HWND control) : control_(control) {}
@@ -23,7 +24,13 @@ class Win32ComboBox final : public ComboBoxControl {
     int index = Send(CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text));
     return index < 0 ? CB_ERR : index;
   }
-  int SetCurSel(int index) override { return Send(CB_SETCURSEL, static_cast<WPARAM>(index), 0); }
+  int SetCurSel(int index) override {
+    if (index < 0 || index >= GetCount()) {
+      Send(CB_SETCURSEL, static_cast<WPARAM>(-1), 0);  // clears the selection
+      return CB_ERR;
+    }
+    return Send(CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+  }
   int GetCurSel() const override { return Send(CB_GETCURSEL, 0, 0); }
   int GetCount() const override { return Send(CB_GETCOUNT, 0, 0); }
 
