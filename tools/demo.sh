@@ -23,6 +23,6 @@ fi
 echo "No KORVO device present: running on an emulated one (korvo-emu)."
 capture=$(mktemp -d /tmp/korvo-capture.XXXXXX)
 "$build/korvo-emu" --capture-dir "$capture" --report \
-  --device "vid=6742,pid=0001,manufacturer=KORVO,product=Bench Printer,status=18" \
+  --device "vid=6742,pid=0001,manufacturer=KORVO,product=K1%20Printer,status=98" \
   -- "$build/korvo-test" "$file"
 echo "korvo-test exited with $?"
