@@ -21,9 +21,9 @@ std::string ProbePath() {
 ProcessResult UnderEmulator(const std::vector<std::string>& devices,
                             const std::vector<std::string>& command) {
   std::vector<std::string> argv = {KORVO_EMU_BINARY};
-  for (const std::string& spec : devices) {
+  for (const std::string& deviceOptions : devices) {
     argv.push_back("--device");
-    argv.push_back(spec);
+    argv.push_back(deviceOptions);
   }
   argv.push_back("--");
   argv.insert(argv.end(), command.begin(), command.end());

@@ -68,12 +68,12 @@ inline std::string Pattern(size_t size) {
   return bytes;
 }
 
-// One emulated device (bus 1, address 2) described by `spec`; `args` follow
+// One emulated device (bus 1, address 2) described by `deviceOptions`; `args` follow
 // the program name.
-inline DeviceRun RunOnDevice(const WorkDir& dir, const std::string& spec,
+inline DeviceRun RunOnDevice(const WorkDir& dir, const std::string& deviceOptions,
                        const std::vector<std::string>& args) {
   fs::path captures = dir / "captures";
-  std::vector<std::string> argv = {KORVO_EMU_BINARY, "--device", spec,
+  std::vector<std::string> argv = {KORVO_EMU_BINARY, "--device", deviceOptions,
                                    "--capture-dir",  captures.string(), "--report",
                                    "--",             KORVO_TEST_BINARY};
   argv.insert(argv.end(), args.begin(), args.end());

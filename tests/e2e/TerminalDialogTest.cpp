@@ -85,9 +85,9 @@ class DialogRun {
 
     std::vector<std::string> args = {KORVO_EMU_BINARY, "--capture-dir",
                                      (dir_.Path() / "capture").string()};
-    for (const std::string& spec : devices) {
+    for (const std::string& deviceOptions : devices) {
       args.push_back("--device");
-      args.push_back(spec);
+      args.push_back(deviceOptions);
     }
     args.insert(args.end(), {"--", KORVO_TEST_BINARY, (dir_.Path() / "data.bin").string()});
 

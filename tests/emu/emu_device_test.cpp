@@ -10,9 +10,9 @@ namespace {
 
 using Strings = std::vector<std::string>;
 
-// Runs emu-client on bus 1 address 2 with one device described by `spec`.
-RunResult Device(const std::string& spec, const Strings& steps, const Strings& extra = {}) {
-  Strings options = {"--device", spec};
+// Runs emu-client on bus 1 address 2 with one device described by `deviceOptions`.
+RunResult Device(const std::string& deviceOptions, const Strings& steps, const Strings& extra = {}) {
+  Strings options = {"--device", deviceOptions};
   options.insert(options.end(), extra.begin(), extra.end());
   Strings args = {"1", "2"};
   args.insert(args.end(), steps.begin(), steps.end());
@@ -34,7 +34,7 @@ std::string Sha256(const std::string& bytes) {
 
 TEST(EmuStatus, TheDeviceAnswersAsConfigured) {
   struct Case {
-    std::string spec;
+    std::string deviceOptions;
     std::string line;
   };
   const Case cases[] = {
@@ -48,9 +48,9 @@ TEST(EmuStatus, TheDeviceAnswersAsConfigured) {
       {"vid=6742,hang", "status LIBUSB_ERROR_TIMEOUT"},
   };
   for (const Case& c : cases) {
-    const RunResult run = Device(c.spec, {"claim", "status=200", "status=200"});
+    const RunResult run = Device(c.deviceOptions, {"claim", "status=200", "status=200"});
     EXPECT_EQ(run.exit_status, 0) << run.err;
-    EXPECT_EQ(run.out, "open OK\nclaim OK\n" + c.line + "\n" + c.line + "\n") << c.spec;
+    EXPECT_EQ(run.out, "open OK\nclaim OK\n" + c.line + "\n" + c.line + "\n") << c.deviceOptions;
   }
 }
 

@@ -8,9 +8,9 @@
 namespace korvo_emu {
 
 const char kUsage[] =
-    "usage: korvo-emu [--scenario FILE] [--device SPEC]... [--capture-dir DIR] [--report]"
+    "usage: korvo-emu [--scenario FILE] [--device DEVICE]... [--capture-dir DIR] [--report]"
     " -- COMMAND [ARG...]\n"
-    "  SPEC: comma-separated items, e.g. vid=6742,pid=0001,product=KORVO%20K1,status=98\n"
+    "  DEVICE: comma-separated items, e.g. vid=6742,pid=0001,product=KORVO%20K1,status=98\n"
     "  keys: vid pid bus dev manufacturer product vendor-db model-db class status\n"
     "        vanish-after; flags: nonode status-empty stall-status busy hang\n";
 

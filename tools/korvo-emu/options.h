@@ -1,5 +1,5 @@
 // The korvo-emu command line:
-//   korvo-emu [--scenario FILE] [--device SPEC]... [--capture-dir DIR] [--report] -- COMMAND [ARG...]
+//   korvo-emu [--scenario FILE] [--device DEVICE]... [--capture-dir DIR] [--report] -- COMMAND [ARG...]
 #pragma once
 
 #include <optional>
