@@ -1,7 +1,8 @@
 // USB device discovery through libudev.
 //
-// Every present device of subsystem "usb" with devtype "usb_device" is one
-// interface, in the order of the sysfs paths. Its path is the device node with
+// Every attached device of subsystem "usb" with devtype "usb_device" (root
+// hubs are not attached devices) is one interface, in the order of the sysfs
+// paths. Its path is the device node with
 // the IDs appended, "/dev/bus/usb/001/002#vid_6742&pid_0001", so that the
 // vendor can be read from the path as on Windows, and the device channel can
 // check that the node still belongs to the same device.
@@ -43,9 +44,17 @@ struct FoundDevice {
   InterfaceRecord record;
 };
 
+// The kernel names each bus's root hub "usbN" and every attached device
+// "B-P": only the attached ones are devices to test.
+bool IsRootHub(udev_device* device) {
+  const char* name = udev_device_get_sysname(device);
+  return name && std::strncmp(name, "usb", 3) == 0;
+}
+
 std::optional<FoundDevice> Describe(udev_device* device) {
   const char* devtype = udev_device_get_devtype(device);
   if (!devtype || std::strcmp(devtype, "usb_device") != 0) return std::nullopt;
+  if (IsRootHub(device)) return std::nullopt;
 
   // Without a node there is nothing to open.
   const char* devnode = udev_device_get_devnode(device);

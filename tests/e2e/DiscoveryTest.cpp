@@ -116,6 +116,21 @@ TEST(DiscoveryTest, TheOnlyDeviceIsChosenWhateverItsVendor) {
   EXPECT_EQ(l.choice, "0");
 }
 
+TEST(DiscoveryTest, RootHubsAreNotDevicesToTest) {
+  const std::string rootHub = "vid=1d6b,pid=0002,dev=1,roothub,product=EHCI Host Controller";
+  Listed l = ListDevices({rootHub, "vid=04b8,dev=2,product=Attached"});
+  ASSERT_EQ(l.descriptions.size(), 1u);
+  EXPECT_EQ(l.descriptions[0], "Attached");
+  EXPECT_EQ(l.choice, "0");
+
+  // A machine with its buses but nothing attached has no device to test.
+  ProcessResult r = UnderEmulator({rootHub, "vid=1d6b,pid=0003,bus=2,dev=1,roothub"},
+                                  {KORVO_TEST_BINARY, "/nonexistent"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "No KORVO devices to test\n");
+  EXPECT_EQ(r.out, "");
+}
+
 TEST(DiscoveryTest, ToolEndsAtOnceWithoutDevices) {
   ProcessResult r = UnderEmulator({}, {KORVO_TEST_BINARY, "/nonexistent"});
   EXPECT_EQ(r.status, 0);

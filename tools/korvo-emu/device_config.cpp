@@ -54,7 +54,7 @@ bool NeedsValue(std::string_view key) {
 
 bool IsFlag(std::string_view key) {
   static const std::set<std::string_view> flags = {
-      "nonode", "status-empty", "stall-status", "busy", "hang"};
+      "nonode", "roothub", "status-empty", "stall-status", "busy", "hang"};
   return flags.count(key) != 0;
 }
 
@@ -114,6 +114,7 @@ bool SetText(DeviceConfig& config, std::string_view key, std::string_view value,
 
 void SetFlag(DeviceConfig& config, std::string_view key) {
   if (key == "nonode") config.has_node = false;
+  else if (key == "roothub") config.root_hub = true;
   else if (key == "status-empty") config.status_reply = StatusReply::kEmpty;
   else if (key == "stall-status") config.status_reply = StatusReply::kStall;
   else if (key == "busy") config.busy = true;

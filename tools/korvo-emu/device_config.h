@@ -25,6 +25,7 @@ struct DeviceConfig {
   std::optional<std::string> vendor_from_database;
   std::optional<std::string> model_from_database;
   bool has_node = true;
+  bool root_hub = false;  // the bus's root hub, named usbB in sysfs
   std::uint8_t interface_class = 7;  // printer
 
   StatusReply status_reply = StatusReply::kByte;

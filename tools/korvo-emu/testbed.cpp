@@ -121,7 +121,9 @@ void SetBinary(UMockdevTestbed* testbed, const std::string& syspath, const char*
 
 // libudev sorts devices by path: a controller directory per device keeps that
 // order equal to the order of appearance.
+// The kernel names a bus's root hub usbB and every other device B-P.
 std::string SysfsName(const DeviceConfig& config, std::size_t index, int port) {
+  if (config.root_hub) return Format("pci0000:00/0000:00:%02zx.0/usb%d", index, config.bus);
   return Format("pci0000:00/0000:00:%02zx.0/usb%d/%d-%d", index, config.bus, config.bus, port);
 }
 
@@ -157,7 +159,7 @@ Testbed::Testbed(UMockdevTestbed* testbed) : testbed_(testbed) {
 Testbed::~Testbed() { g_object_unref(testbed_); }  // removes the testbed directory
 
 bool Testbed::AddDevice(const DeviceConfig& config, std::size_t index, std::string& error) {
-  const int port = ++ports_per_bus_[static_cast<std::size_t>(config.bus)];
+  const int port = config.root_hub ? 0 : ++ports_per_bus_[static_cast<std::size_t>(config.bus)];
   const std::string name = SysfsName(config, index, port);
   StringArray attributes(DeviceAttributes(config, port));
   StringArray properties(DeviceProperties(config));
