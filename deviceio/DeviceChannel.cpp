@@ -33,6 +33,9 @@ Device* OpenAndShowPortStatus(const std::string& path, const std::string& descri
   } else {
     std::printf("Error code Status:%d\n", LastErrorNumber());
   }
+  // The transfer may block for as long as the device makes it: the line must
+  // reach a log file or pipe before that, not at exit.
+  std::fflush(stdout);
   return device;
 }
 

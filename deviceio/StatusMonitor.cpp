@@ -48,6 +48,7 @@ uint32_t StatusMonitorProc(void* parameter) {
     WriteTrace("READING THREADING RUNNING.........\n");
     if (context->bRunning.load() == 0) {
       std::printf("Close thread!!!!!!!!!!!!!!!!!!!!!!!!!!!!\n");
+      std::fflush(stdout);
       return 0;
     }
 
@@ -57,6 +58,7 @@ uint32_t StatusMonitorProc(void* parameter) {
     bool ok = QueryPortStatus(context->hDevice, nullptr, 0, reply, kReplySize, &replyCount);
     if (!ok) std::printf("status error:%d\n", LastErrorNumber());
     std::printf("SIGNALED!, bRet=%d, port status:%x\n", ok ? 1 : 0, static_cast<unsigned>(reply[0]));
+    std::fflush(stdout);  // seen now, even while the main thread's write waits
   }
 }
 

@@ -75,5 +75,35 @@ TEST(HangingDeviceTest, StatusRequestTimesOutAndTheWriteWaitsForTheOperator) {
   EXPECT_EQ(ReadWhole(dir / "captures" / "001-002.bin"), "");
 }
 
+// Operators log the run to a file or a pipe, where stdout is not line
+// buffered: the status line must be there while the write waits.
+TEST(HangingDeviceTest, StatusLineReachesAPipeWhileTheWriteWaits) {
+  WorkDir dir;
+  std::string file = dir.Write("data.bin", Pattern(4096));
+
+  int out[2];
+  ASSERT_EQ(pipe(out), 0);
+  pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    dup2(out[1], 1);
+    close(out[0]);
+    close(out[1]);
+    execl(KORVO_EMU_BINARY, KORVO_EMU_BINARY, "--device", "vid=6742,hang", "--",
+          KORVO_TEST_BINARY, file.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(out[1]);
+
+  std::string seen;
+  bool shown = ReadUntil(out[0], "Error code Status:110\n", seen);
+  kill(pid, SIGINT);
+  int status = WaitForExit(pid);
+  close(out[0]);
+
+  EXPECT_TRUE(shown) << "stdout: " << seen;
+  EXPECT_EQ(status, 128 + SIGINT);
+}
+
 }  // namespace
 }  // namespace korvo::e2e
