@@ -40,6 +40,14 @@ bool CheckRegularFile(int fd) {
   return true;
 }
 
+// Keeps out every program that locks the file too while we read it. NFS
+// turns flock into a POSIX lock, and an exclusive one needs a file open for
+// writing (EBADF): there a shared lock still keeps out those who write.
+bool LockForReading(int fd) {
+  if (flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
+  return errno == EBADF && flock(fd, LOCK_SH | LOCK_NB) == 0;
+}
+
 void CloseKeepingErrno(int fd) {
   int error = errno;
   close(fd);
@@ -57,7 +65,7 @@ InputFile* OpenInputFile(const char* path) {
   int fd = open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
   if (fd < 0) return nullptr;
 
-  if (!CheckRegularFile(fd) || flock(fd, LOCK_EX | LOCK_NB) != 0) {
+  if (!CheckRegularFile(fd) || !LockForReading(fd)) {
     CloseKeepingErrno(fd);
     return nullptr;
   }

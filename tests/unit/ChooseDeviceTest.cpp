@@ -47,7 +47,6 @@ TEST(ChooseDeviceTest, VendorIsReadFromTheFirstKeyOnly) {
       {"#vidX6742", true},                     // any separator byte passes
       {"#vid\0016742", true},                  // even a control byte
       {"#VID_6742&pid_0001", false},           // the key is case-sensitive
-      {"#vid_6742", true},
       {"#vid_ABCD&vid_6742", false},           // a later key is never examined
       {"#vid_67", false},                      // path ends inside the value
       {"#vid_", false},

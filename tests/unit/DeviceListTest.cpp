@@ -86,14 +86,5 @@ TEST_F(DeviceListTest, UnreadableInterfaceLeavesNoGap) {
   EXPECT_EQ(list.GetAt(1).description, "C");
 }
 
-TEST_F(DeviceListTest, EntriesAreIndependentCopies) {
-  Discovery().interfaces = {Interface("/dev/a", "A")};
-  DeviceList list = Enumerated();
-  DeviceEntry copy = list.GetAt(0);
-  copy.description = "changed";
-  Discovery().interfaces[0].record.friendlyName = "changed too";
-  EXPECT_EQ(list.GetAt(0).description, "A");
-}
-
 }  // namespace
 }  // namespace korvo

@@ -8,10 +8,13 @@
 #include "fake/FakeDevice.h"
 #include "platform/InputFile.h"
 
-#if defined(__SANITIZE_ADDRESS__)
 // An allocation too large for the machine must answer nullptr, as it does
-// without the sanitizer, not end the test run.
+// without a sanitizer, not end the test run.
+#if defined(__SANITIZE_ADDRESS__)
 extern "C" const char* __asan_default_options() { return "allocator_may_return_null=1"; }
+#endif
+#if defined(__SANITIZE_THREAD__)
+extern "C" const char* __tsan_default_options() { return "allocator_may_return_null=1"; }
 #endif
 
 namespace korvo {
