@@ -5,6 +5,7 @@
 #include <iostream>
 
 #include "platform/ErrorNumber.h"
+#include "platform/TerminalText.h"
 
 namespace korvo {
 
@@ -21,7 +22,9 @@ unsigned char g_statusReply[kStatusBufferSize];
 Device* OpenAndShowPortStatus(const std::string& path, const std::string& description) {
   Device* device = OpenDevice(path);
   if (!device) {
-    std::cerr << "Unable to open " << description << std::endl;
+    // The description is the device's own text: escaped, it can neither
+    // drive the terminal nor pass for a line of ours.
+    std::cerr << "Unable to open " << TerminalSafe(description) << std::endl;
     return nullptr;
   }
 

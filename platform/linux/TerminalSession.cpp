@@ -82,7 +82,9 @@ bool TerminalSession::EnterKeyMode() {
 
   g_ttyFd = fd_;
   InstallRestoringHandlers();
-  if (tcsetattr(fd_, TCSANOW, &keys) != 0) {
+  // Keys typed before the question was asked (a stray Enter while the
+  // devices were being listed) must not answer it: they are discarded.
+  if (tcsetattr(fd_, TCSAFLUSH, &keys) != 0) {
     RemoveRestoringHandlers();
     g_ttyFd = -1;
     return false;

@@ -1,4 +1,8 @@
-#include "platform/linux/TerminalText.h"
+// Linux terminals read UTF-8: printable ASCII and valid UTF-8 pass; control
+// characters (C0, DEL, and C1 in UTF-8), bytes that are not valid UTF-8 and
+// everything else that a terminal could take for part of a control sequence
+// are escaped, one per byte.
+#include "platform/TerminalText.h"
 
 #include <cstdint>
 #include <cstdio>

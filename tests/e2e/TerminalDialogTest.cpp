@@ -305,6 +305,17 @@ TEST(TerminalDialogTest, QuitEscapeAndEndOfInputCancelSilently) {
   }
 }
 
+// A stray Enter pressed while the devices were being listed must not answer
+// the question that comes after it.
+TEST(TerminalDialogTest, KeysTypedBeforeThePromptAreDiscarded) {
+  DialogRun run(kTwoOthers);
+  run.Type("\r");
+  Outcome o = Answer(run, "1\r");
+  EXPECT_EQ(o.status, 0) << o.out << o.err;
+  EXPECT_EQ(run.Received(kAlphaCapture), run.Data());
+  EXPECT_FALSE(run.Opened(kBetaCapture));
+}
+
 TEST(TerminalDialogTest, OtherAnswersAreAskedAgain) {
   const std::string again = std::string("Please answer 1-2, Enter for 2, q to cancel.\r\n") + kPrompt;
   DialogRun run(kTwoOthers);
