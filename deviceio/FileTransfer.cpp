@@ -2,7 +2,6 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <limits>
 #include <memory>
 #include <new>
 
@@ -13,21 +12,26 @@ namespace korvo {
 
 namespace {
 
-// The whole file in one block, or nullptr when it cannot be held in memory.
-std::unique_ptr<unsigned char[]> AllocateTransferBuffer(uint64_t size) {
-  if (size > std::numeric_limits<size_t>::max()) return nullptr;
-  return std::unique_ptr<unsigned char[]>(new (std::nothrow) unsigned char[static_cast<size_t>(size)]);
-}
+// The whole file in one block of memory.
+struct FreeBuffer {
+  uint64_t size;
+  void operator()(unsigned char* buffer) const { FreeFileBuffer(buffer, size); }
+};
+using FileBuffer = std::unique_ptr<unsigned char, FreeBuffer>;
 
 // The file's bytes as they were when measured, or nullptr. A file that
 // shrank since is refused: sending its measured size would send bytes the
-// file never held.
-std::unique_ptr<unsigned char[]> ReadWholeFile(InputFile* file, uint64_t* size) {
+// file never held. So is one that has more to give after its measured size,
+// which would lose the rest: a file that grew, or one of those files in
+// /proc and /sys whose size says 0 whatever they hold.
+FileBuffer ReadWholeFile(InputFile* file, uint64_t* size) {
   if (!InputFileSize(file, size)) return nullptr;
-  std::unique_ptr<unsigned char[]> buffer = AllocateTransferBuffer(*size);
+  FileBuffer buffer(AllocateFileBuffer(*size), FreeBuffer{*size});
   if (!buffer) return nullptr;
   uint64_t got = 0;
   if (!ReadInputFile(file, buffer.get(), *size, &got) || got != *size) return nullptr;
+  unsigned char more;
+  if (!ReadInputFile(file, &more, 1, &got) || got != 0) return nullptr;
   return buffer;
 }
 
@@ -41,7 +45,7 @@ TransferResult SendFile(const char* path, Device* device) {
   }
 
   uint64_t size = 0;
-  std::unique_ptr<unsigned char[]> buffer = ReadWholeFile(file, &size);
+  FileBuffer buffer = ReadWholeFile(file, &size);
   if (!buffer) {
     std::printf("Can not read file %s\n", path);
     CloseInputFile(file);

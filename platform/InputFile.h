@@ -17,4 +17,10 @@ bool ReadInputFile(InputFile* file, void* buffer, uint64_t size, uint64_t* got);
 
 void CloseInputFile(InputFile* file);
 
+// Memory for a whole file's content, `size` bytes, ready to be read into at
+// full speed; nullptr when there is not that much. Released with
+// FreeFileBuffer and the same size.
+unsigned char* AllocateFileBuffer(uint64_t size);
+void FreeFileBuffer(unsigned char* buffer, uint64_t size);
+
 }  // namespace korvo

@@ -5,6 +5,8 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <limits>
+#include <new>
 
 namespace korvo {
 
@@ -53,5 +55,18 @@ bool ReadInputFile(InputFile* file, void* buffer, uint64_t size, uint64_t* got) 
 }
 
 void CloseInputFile(InputFile* file) { CloseHandle(HandleOf(file)); }
+
+unsigned char* AllocateFileBuffer(uint64_t size) {
+  if (size > std::numeric_limits<size_t>::max()) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+  }
+  return new (std::nothrow) unsigned char[static_cast<size_t>(size)];
+}
+
+void FreeFileBuffer(unsigned char* buffer, uint64_t size) {
+  (void)size;
+  delete[] buffer;
+}
 
 }  // namespace korvo
