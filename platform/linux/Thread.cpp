@@ -1,6 +1,7 @@
 #include "platform/Thread.h"
 
 #include <pthread.h>
+#include <signal.h>
 
 #include <new>
 
@@ -30,8 +31,15 @@ bool StartDetachedThread(ThreadRoutine routine, void* parameter, uint32_t stackS
   ThreadStart* start = new (std::nothrow) ThreadStart{routine, parameter};
   if (!start) return false;
 
+  // Signals sent to the process are left to the main thread, whose handlers
+  // give the device back (ClaimGuard.h); the new thread inherits this mask.
+  sigset_t all, saved;
+  sigfillset(&all);
+  pthread_sigmask(SIG_BLOCK, &all, &saved);
   pthread_t thread;
-  if (pthread_create(&thread, nullptr, RunThread, start) != 0) {
+  int r = pthread_create(&thread, nullptr, RunThread, start);
+  pthread_sigmask(SIG_SETMASK, &saved, nullptr);
+  if (r != 0) {
     delete start;
     return false;
   }

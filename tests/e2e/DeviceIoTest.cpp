@@ -63,17 +63,28 @@ TEST(DeviceIoTest, StalledStatusRequestShowsEpipeAndTheTransferStillCompletes) {
   EXPECT_EQ(run.received, content);
 }
 
+// The description is the device's own text: control characters in it are
+// escaped, so that it can neither drive the terminal nor forge a line.
 TEST(DeviceIoTest, DeviceHeldElsewhereCannotBeOpenedAndTheDescriptionIsNamed) {
+  const struct {
+    const char* product;
+    const char* shown;
+  } cases[] = {
+      {"KORVO%20K1", "KORVO K1"},
+      {"K1%1B[2J%0Dstatus:00%07%7F", "K1\\x1b[2J\\x0dstatus:00\\x07\\x7f"},
+      {"Caf%C3%A9%20%E2%84%A2", "Caf\xc3\xa9 \xe2\x84\xa2"},
+  };
   WorkDir dir;
   std::string file = dir.Write("data.bin", "abc");
-
-  DeviceRun run = RunOnDevice(dir, kKorvo + ",busy", {file});
-
-  EXPECT_EQ(run.process.status, 1);
-  EXPECT_EQ(run.process.err, "Unable to open KORVO K1\n");
-  EXPECT_EQ(run.process.out, "");
-  EXPECT_EQ(run.received, "");
-  EXPECT_EQ(run.report, "");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.product);
+    DeviceRun run = RunOnDevice(dir, std::string("vid=6742,busy,product=") + c.product, {file});
+    EXPECT_EQ(run.process.status, 1);
+    EXPECT_EQ(run.process.err, std::string("Unable to open ") + c.shown + "\n");
+    EXPECT_EQ(run.process.out, "");
+    EXPECT_EQ(run.received, "");
+    EXPECT_EQ(run.report, "");
+  }
 }
 
 TEST(DeviceIoTest, EmptyFileSendsNothingAndSucceeds) {
@@ -152,30 +163,49 @@ TEST(DeviceIoTest, NoArgumentNamesTheEmptyPath) {
 
 // A sysfs attribute measures 4096 bytes and holds fewer: the read ends
 // before the measured size, as when a file shrinks after it was measured.
-// The link keeps the emulator's private /sys out of the way.
-TEST(DeviceIoTest, FileShorterThanItsMeasuredSizeIsNotSent) {
-  WorkDir dir;
-  std::string attribute;
+std::string ShrinkingAttribute() {
   for (const char* candidate : {"/sys/kernel/mm/transparent_hugepage/enabled",
                                 "/sys/kernel/kexec_loaded", "/sys/power/state",
                                 "/sys/kernel/profiling"}) {
     std::error_code error;
     uintmax_t measured = fs::file_size(candidate, error);
-    if (!error && measured > ReadWhole(candidate).size()) {
-      attribute = candidate;
-      break;
-    }
+    if (!error && measured > ReadWhole(candidate).size()) return candidate;
   }
-  if (attribute.empty()) GTEST_SKIP() << "no sysfs attribute to read here";
-  std::string link = (dir / "shrinking.bin").string();
-  fs::create_symlink(attribute, link);
+  return "";
+}
 
-  DeviceRun run = RunOnDevice(dir, kKorvo, {link});
+// Files whose measured size is not their content are not sent: one that
+// gives less (it shrank) and one that gives more (/proc measures 0, as does
+// a file that grew). Links keep the emulator's private /sys out of the way.
+TEST(DeviceIoTest, FileWhoseSizeIsNotItsContentIsNotSent) {
+  WorkDir dir;
+  for (const std::string& target : {ShrinkingAttribute(), std::string("/proc/self/status")}) {
+    if (target.empty()) continue;  // no such sysfs attribute here
+    SCOPED_TRACE(target);
+    std::string link = (dir / "pseudo.bin").string();
+    fs::remove(link);
+    fs::create_symlink(target, link);
 
-  EXPECT_EQ(run.process.status, 1);
-  EXPECT_EQ(run.process.out, "status:18\nCan not read file " + link + "\n");
-  EXPECT_EQ(run.received, "");
-  EXPECT_EQ(run.report, "");
+    DeviceRun run = RunOnDevice(dir, kKorvo, {link});
+
+    EXPECT_EQ(run.process.status, 1);
+    EXPECT_EQ(run.process.out, "status:18\nCan not read file " + link + "\n");
+    EXPECT_EQ(run.received, "");
+    EXPECT_EQ(run.report, "");
+  }
+}
+
+// `korvo-test FILE | true`: nobody reads the status line, yet the file is
+// sent and the exit status is the table's, not death by SIGPIPE.
+TEST(DeviceIoTest, StdoutThatNobodyReadsDoesNotStopTheTransfer) {
+  WorkDir dir;
+  std::string content = Pattern(100000);
+  std::string file = dir.Write("data.bin", content);
+
+  DeviceRun run = RunOnDevice(dir, kKorvo, {file}, test::Stdout::ReaderGone);
+
+  EXPECT_EQ(run.process.status, 0) << run.process.err;
+  EXPECT_TRUE(run.received == content);
 }
 
 TEST(DeviceIoTest, DeviceVanishingMidTransferIsAFailedWrite) {

@@ -71,7 +71,8 @@ inline std::string Pattern(size_t size) {
 // One emulated device (bus 1, address 2) described by `deviceOptions`; `args` follow
 // the program name.
 inline DeviceRun RunOnDevice(const WorkDir& dir, const std::string& deviceOptions,
-                       const std::vector<std::string>& args) {
+                             const std::vector<std::string>& args,
+                             test::Stdout stdoutMode = test::Stdout::Captured) {
   fs::path captures = dir / "captures";
   std::vector<std::string> argv = {KORVO_EMU_BINARY, "--device", deviceOptions,
                                    "--capture-dir",  captures.string(), "--report",
@@ -79,7 +80,7 @@ inline DeviceRun RunOnDevice(const WorkDir& dir, const std::string& deviceOption
   argv.insert(argv.end(), args.begin(), args.end());
 
   DeviceRun run;
-  run.process = test::RunProcess(argv);
+  run.process = test::RunProcess(argv, "", stdoutMode);
   fs::path capture = captures / "001-002.bin";
   run.captured = fs::exists(capture);
   if (run.captured) run.received = ReadWhole(capture);

@@ -11,6 +11,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <fstream>
+#include <thread>
 
 #include "EmulatedRun.h"
 
@@ -103,6 +105,50 @@ TEST(HangingDeviceTest, StatusLineReachesAPipeWhileTheWriteWaits) {
 
   EXPECT_TRUE(shown) << "stdout: " << seen;
   EXPECT_EQ(status, 128 + SIGINT);
+}
+
+// The only child of process `pid`, once it has one; -1 after the patience.
+pid_t ChildOf(pid_t pid) {
+  std::string children = "/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children";
+  for (Clock::time_point deadline = Clock::now() + kPatience; Clock::now() < deadline;) {
+    pid_t child = -1;
+    if (std::ifstream(children) >> child) return child;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return -1;
+}
+
+// Started with stdin, stdout and stderr closed, the tool must not hand their
+// numbers to what it opens next (the device, the file), where printf would
+// then write: they are /dev/null while it runs.
+TEST(HangingDeviceTest, ClosedStandardStreamsAreNullWhileTheDeviceIsOpen) {
+  WorkDir dir;
+  std::string file = dir.Write("data.bin", Pattern(4096));
+  fs::path capture = dir / "captures" / "001-002.bin";
+
+  pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    execl(KORVO_EMU_BINARY, KORVO_EMU_BINARY, "--device", "vid=6742,hang", "--capture-dir",
+          (dir / "captures").c_str(), "--", "/bin/sh", "-c", "exec \"$0\" \"$@\" <&- >&- 2>&-",
+          KORVO_TEST_BINARY, file.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  pid_t tool = ChildOf(pid);
+  Clock::time_point deadline = Clock::now() + kPatience;
+  while (!fs::exists(capture) && Clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  std::string targets[3];
+  for (int fd = 0; fd <= 2; ++fd) {
+    std::error_code error;
+    targets[fd] = fs::read_symlink("/proc/" + std::to_string(tool) + "/fd/" + std::to_string(fd), error).string();
+  }
+  kill(pid, SIGINT);
+  WaitForExit(pid);
+
+  ASSERT_TRUE(fs::exists(capture)) << "the device was never opened";
+  for (int fd = 0; fd <= 2; ++fd) EXPECT_EQ(targets[fd], "/dev/null") << "descriptor " << fd;
 }
 
 }  // namespace

@@ -18,7 +18,8 @@ void Pipe(int fds[2]) {
 
 }  // namespace
 
-ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& input) {
+ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& input,
+                         Stdout stdoutMode) {
   int in[2], out[2], err[2];
   Pipe(in);
   Pipe(out);
@@ -27,6 +28,7 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string
   pid_t pid = fork();
   if (pid == 0) {
     setsid();  // no controlling terminal, as in a CI job
+    signal(SIGPIPE, SIG_DFL);  // the test ignores it, and exec would pass that on
     dup2(in[0], 0);
     dup2(out[1], 1);
     dup2(err[1], 2);
@@ -39,6 +41,10 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string
   close(in[0]);
   close(out[1]);
   close(err[1]);
+  if (stdoutMode == Stdout::ReaderGone) {
+    close(out[0]);
+    out[0] = -1;
+  }
 
   signal(SIGPIPE, SIG_IGN);
   size_t written = 0;
@@ -50,7 +56,7 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string
   ProcessResult result;
   pollfd fds[3] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}, {in[1], POLLOUT, 0}};
   std::string* sinks[2] = {&result.out, &result.err};
-  int open = 2;
+  int open = out[0] >= 0 ? 2 : 1;
   while (open > 0) {
     if (poll(fds, in[1] >= 0 ? 3 : 2, -1) < 0) {
       if (errno == EINTR) continue;

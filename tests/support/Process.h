@@ -11,8 +11,14 @@ struct ProcessResult {
   std::string err;     // everything written to stderr
 };
 
+// Where the child's stdout goes: to `out`, or into a pipe that nobody reads
+// any more, as in `command | true` (writes fail with EPIPE or SIGPIPE).
+enum class Stdout { Captured, ReaderGone };
+
 // Runs argv[0] (a path) with argv, with `input` on stdin (then end of input),
-// and collects both output streams. No controlling terminal is given to it.
-ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& input = "");
+// and collects both output streams. No controlling terminal is given to it,
+// and SIGPIPE has its default action.
+ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& input = "",
+                         Stdout stdoutMode = Stdout::Captured);
 
 }  // namespace korvo::test
