@@ -2,20 +2,17 @@
 //
 // Every attached device of subsystem "usb" with devtype "usb_device" (root
 // hubs are not attached devices) is one interface, in the order of the sysfs
-// paths. Its path is the device node with
-// the IDs appended, "/dev/bus/usb/001/002#vid_6742&pid_0001", so that the
-// vendor can be read from the path as on Windows, and the device channel can
-// check that the node still belongs to the same device.
+// paths, named by its node and IDs (DevicePath.h).
 #include "platform/DeviceInterfaces.h"
 
 #include <libudev.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
 
+#include "platform/linux/DevicePath.h"
 #include "platform/linux/LinuxContext.h"
 
 namespace korvo {
@@ -64,12 +61,10 @@ std::optional<FoundDevice> Describe(udev_device* device) {
   std::optional<unsigned> product = ReadId(device, "idProduct");
   if (!vendor || !product) return std::nullopt;
 
-  char ids[32];
-  std::snprintf(ids, sizeof ids, "#vid_%04x&pid_%04x", *vendor, *product);
-
   FoundDevice found;
   found.syspath = udev_device_get_syspath(device);
-  found.record.devicePath = std::string(devnode) + ids;
+  found.record.devicePath = FormatDevicePath(
+      {devnode, static_cast<uint16_t>(*vendor), static_cast<uint16_t>(*product)});
   found.record.friendlyName = JoinName(udev_device_get_sysattr_value(device, "manufacturer"),
                                        udev_device_get_sysattr_value(device, "product"));
   found.record.deviceDescription =

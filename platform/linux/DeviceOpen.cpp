@@ -1,19 +1,30 @@
-// Opening and closing a device by its path: the usbfs node before '#', the
-// vendor and product IDs after it. The open claims the device's printer
-// interface (or the first one it can write to), which makes it exclusive: a
-// second claim on the same interface fails with EBUSY.
+// Opening and closing a device by its path (DevicePath.h). The open claims
+// the device's printer interface (or the first one it can write to), which
+// makes it exclusive: a second claim on the same interface fails with EBUSY.
+//
+// The interface is never taken from a kernel driver that serves someone
+// else (usb-storage, a network or Bluetooth driver...): the open fails with
+// EBUSY and the device sees no request at all. The one exception is usblp,
+// the printer driver, and only while the tool holds its lp node, which usblp
+// lets one program open at a time: a printer in use stays with its user.
+// usblp is bound again when the device is closed, and on the other exits
+// ClaimGuard.h watches.
 #include <fcntl.h>
 #include <libusb.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <new>
 #include <optional>
+#include <string>
 
 #include "platform/Device.h"
+#include "platform/linux/ClaimGuard.h"
+#include "platform/linux/DevicePath.h"
+#include "platform/linux/KernelDriver.h"
 #include "platform/linux/LinuxContext.h"
 #include "platform/linux/LinuxDevice.h"
+#include "platform/linux/LpNode.h"
 #include "platform/linux/UsbErrorNumber.h"
 
 namespace korvo {
@@ -21,29 +32,6 @@ namespace korvo {
 namespace {
 
 constexpr uint8_t kPrinterClass = 7;
-
-struct UsbIds {
-  unsigned vendor;
-  unsigned product;
-};
-
-struct Target {
-  std::string node;
-  UsbIds ids;
-};
-
-// "/dev/bus/usb/001/002#vid_6742&pid_0001", as discovery builds it.
-std::optional<Target> ParsePath(const std::string& path) {
-  size_t hash = path.find('#');
-  if (hash == std::string::npos) return std::nullopt;
-  UsbIds ids;
-  int end = 0;
-  if (std::sscanf(path.c_str() + hash, "#vid_%4x&pid_%4x%n", &ids.vendor, &ids.product, &end) != 2 ||
-      path.size() != hash + static_cast<size_t>(end)) {
-    return std::nullopt;
-  }
-  return Target{path.substr(0, hash), ids};
-}
 
 struct Choice {
   uint8_t interfaceNumber;
@@ -86,7 +74,7 @@ bool Fail(int usbError) {
   return false;
 }
 
-bool MatchesIds(libusb_device_handle* handle, const UsbIds& ids) {
+bool MatchesIds(libusb_device_handle* handle, const UsbDevicePath& ids) {
   libusb_device_descriptor descriptor;
   int r = libusb_get_device_descriptor(libusb_get_device(handle), &descriptor);
   if (r != LIBUSB_SUCCESS) return Fail(r);
@@ -112,20 +100,58 @@ bool FindInterface(libusb_device_handle* handle, Choice* choice) {
   return true;
 }
 
-// Claims the interface, letting libusb move a kernel driver (usblp) aside
-// for the claim and bring it back at the release.
-bool Claim(libusb_device_handle* handle, const Choice& choice) {
-  libusb_set_auto_detach_kernel_driver(handle, 1);  // not supported: nothing to detach
-  int r = libusb_claim_interface(handle, choice.interfaceNumber);
-  if (r != LIBUSB_SUCCESS) return Fail(r);
+// Takes the interface from the kernel: free, it is claimed; bound to usblp,
+// usblp is moved aside while the tool holds its lp node (*lpFd); bound to any
+// other driver, or claimed by another program, it is left alone (EBUSY).
+bool TakeInterface(int fd, const std::string& node, uint8_t interfaceNumber, int* lpFd) {
+  std::string driver;
+  if (!BoundDriver(fd, interfaceNumber, &driver)) return false;
+  if (driver.empty()) return true;
+  if (driver != kUsblpDriver) {
+    errno = EBUSY;
+    return false;
+  }
+  *lpFd = OpenLpNode(node, interfaceNumber);
+  if (*lpFd < 0) return false;
+  if (DetachUsblpAndClaim(fd, interfaceNumber)) return true;
+  int error = errno;
+  close(*lpFd);
+  *lpFd = -1;
+  errno = error;
+  return false;
+}
+
+// Gives the claimed interface back, and usblp with it if it was moved aside.
+void GiveBack(const Device& device) {
+  SignalHold hold;
+  UnguardClaim(device.fd, device.interfaceNumber);
+  libusb_release_interface(device.handle, device.interfaceNumber);
+  if (device.lpFd >= 0) {
+    ReattachDriver(device.fd, device.interfaceNumber);
+    close(device.lpFd);
+  }
+}
+
+// Claims the chosen interface and selects its setting. On failure nothing
+// stays claimed and usblp, if it was moved aside, is bound again.
+bool Claim(Device& device, const std::string& node, const Choice& choice) {
+  if (!TakeInterface(device.fd, node, choice.interfaceNumber, &device.lpFd)) return false;
+  // With usblp moved aside the claim is already made; this tells libusb.
+  int r = libusb_claim_interface(device.handle, choice.interfaceNumber);
+  if (r != LIBUSB_SUCCESS) {
+    ReleaseInterface(device.fd, choice.interfaceNumber, device.lpFd >= 0);
+    if (device.lpFd >= 0) close(device.lpFd);
+    return Fail(r);
+  }
+  GuardClaim(device.fd, choice.interfaceNumber, device.lpFd >= 0);
   if (choice.alternateSetting == 0) return true;
-  r = libusb_set_interface_alt_setting(handle, choice.interfaceNumber, choice.alternateSetting);
+  r = libusb_set_interface_alt_setting(device.handle, choice.interfaceNumber, choice.alternateSetting);
   if (r == LIBUSB_SUCCESS) return true;
-  libusb_release_interface(handle, choice.interfaceNumber);
+  GiveBack(device);
   return Fail(r);
 }
 
-Device* OpenNode(const Target& target) {
+Device* OpenNode(const UsbDevicePath& target) {
   int fd = open(target.node.c_str(), O_RDWR | O_CLOEXEC);
   if (fd < 0) return nullptr;
 
@@ -138,11 +164,14 @@ Device* OpenNode(const Target& target) {
   }
 
   Choice choice{};
-  if (MatchesIds(handle, target.ids) && FindInterface(handle, &choice) && Claim(handle, choice)) {
-    Device* device = new (std::nothrow) Device{fd, handle, choice.interfaceNumber, choice.bulkOut};
-    if (device) return device;
-    libusb_release_interface(handle, choice.interfaceNumber);
-    errno = ENOMEM;
+  if (MatchesIds(handle, target) && FindInterface(handle, &choice)) {
+    Device opened{fd, handle, choice.interfaceNumber, choice.bulkOut, -1};
+    if (Claim(opened, target.node, choice)) {
+      Device* device = new (std::nothrow) Device(opened);
+      if (device) return device;
+      GiveBack(opened);
+      errno = ENOMEM;
+    }
   }
 
   int error = errno;
@@ -155,7 +184,7 @@ Device* OpenNode(const Target& target) {
 }  // namespace
 
 Device* OpenDevice(const std::string& path) {
-  std::optional<Target> target = ParsePath(path);
+  std::optional<UsbDevicePath> target = ParseDevicePath(path);
   if (!target) {
     errno = ENOENT;
     return nullptr;
@@ -168,7 +197,7 @@ Device* OpenDevice(const std::string& path) {
 }
 
 void CloseDevice(Device* device) {
-  libusb_release_interface(device->handle, device->interfaceNumber);
+  GiveBack(*device);
   libusb_close(device->handle);
   close(device->fd);
   delete device;

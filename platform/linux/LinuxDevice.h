@@ -13,6 +13,7 @@ struct Device {
   libusb_device_handle* handle;
   uint8_t interfaceNumber;        // of the claimed interface
   uint8_t bulkOut;                // its bulk OUT endpoint address
+  int lpFd;                       // usblp's node, held while usblp is moved aside; else -1
 };
 
 }  // namespace korvo

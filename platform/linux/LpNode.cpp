@@ -1,0 +1,95 @@
+// usblp registers each printer interface it drives as a usbmisc device below
+// the interface in sysfs: .../1-1/1-1:1.0/usbmisc/lp0, node /dev/usb/lp0.
+#include "platform/linux/LpNode.h"
+
+#include <fcntl.h>
+#include <libudev.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+
+#include "platform/linux/LinuxContext.h"
+
+namespace korvo {
+
+namespace {
+
+// The usb_device whose node is `usbfsNode`; the caller unrefs it.
+udev_device* FindUsbDevice(udev* context, const std::string& usbfsNode) {
+  udev_enumerate* enumerate = udev_enumerate_new(context);
+  if (!enumerate) return nullptr;
+  udev_device* found = nullptr;
+  if (udev_enumerate_add_match_subsystem(enumerate, "usb") >= 0 &&
+      udev_enumerate_add_match_property(enumerate, "DEVTYPE", "usb_device") >= 0 &&
+      udev_enumerate_scan_devices(enumerate) >= 0) {
+    udev_list_entry* entry;
+    udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(enumerate)) {
+      udev_device* device = udev_device_new_from_syspath(context, udev_list_entry_get_name(entry));
+      if (!device) continue;
+      const char* node = udev_device_get_devnode(device);
+      if (node && usbfsNode == node) {
+        found = device;
+        break;
+      }
+      udev_device_unref(device);
+    }
+  }
+  udev_enumerate_unref(enumerate);
+  return found;
+}
+
+bool IsInterface(udev_device* interface, uint8_t interfaceNumber) {
+  const char* number = interface ? udev_device_get_sysattr_value(interface, "bInterfaceNumber") : nullptr;
+  if (!number || !*number) return false;
+  char* end = nullptr;
+  unsigned long value = std::strtoul(number, &end, 16);
+  return *end == '\0' && value == interfaceNumber;
+}
+
+// The lp node below the interface, if usblp has made one.
+std::optional<std::string> FindLpNode(udev* context, udev_device* usbDevice, uint8_t interfaceNumber) {
+  udev_enumerate* enumerate = udev_enumerate_new(context);
+  if (!enumerate) return std::nullopt;
+  std::optional<std::string> found;
+  if (udev_enumerate_add_match_parent(enumerate, usbDevice) >= 0 &&
+      udev_enumerate_add_match_subsystem(enumerate, "usbmisc") >= 0 &&
+      udev_enumerate_scan_devices(enumerate) >= 0) {
+    udev_list_entry* entry;
+    udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(enumerate)) {
+      udev_device* misc = udev_device_new_from_syspath(context, udev_list_entry_get_name(entry));
+      if (!misc) continue;
+      const char* name = udev_device_get_sysname(misc);
+      const char* node = udev_device_get_devnode(misc);
+      // The parent is owned by `misc`.
+      if (name && std::strncmp(name, "lp", 2) == 0 && node &&
+          IsInterface(udev_device_get_parent(misc), interfaceNumber)) {
+        found = node;
+      }
+      udev_device_unref(misc);
+      if (found) break;
+    }
+  }
+  udev_enumerate_unref(enumerate);
+  return found;
+}
+
+}  // namespace
+
+int OpenLpNode(const std::string& usbfsNode, uint8_t interfaceNumber) {
+  udev* context = UdevContext();
+  udev_device* usbDevice = context ? FindUsbDevice(context, usbfsNode) : nullptr;
+  std::optional<std::string> lpNode;
+  if (usbDevice) {
+    lpNode = FindLpNode(context, usbDevice, interfaceNumber);
+    udev_device_unref(usbDevice);
+  }
+  if (!lpNode) {
+    errno = ENOENT;
+    return -1;
+  }
+  return open(lpNode->c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+}
+
+}  // namespace korvo
