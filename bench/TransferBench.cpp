@@ -7,17 +7,18 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "bench/BareWriter.h"
 #include "deviceio/FileTransfer.h"
 #include "discovery/ChooseDevice.h"
 #include "discovery/DeviceList.h"
 #include "platform/Device.h"
 #include "platform/Framework.h"
 #include "platform/InputFile.h"
+#include "platform/linux/DevicePath.h"
 
 namespace korvo {
 namespace {
@@ -53,17 +54,19 @@ void SetBytes(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(kFileSize));
 }
 
+// The read as SendFile makes it, into fresh memory each time.
 void BM_ReadWholeFile(benchmark::State& state) {
-  std::unique_ptr<unsigned char[]> buffer(new unsigned char[kFileSize]);
   for (auto _ : state) {
     InputFile* file = OpenInputFile(SampleFile().c_str());
+    unsigned char* buffer = AllocateFileBuffer(kFileSize);
     uint64_t got = 0;
-    if (!file || !ReadInputFile(file, buffer.get(), kFileSize, &got) || got != kFileSize) {
+    bool read = file && buffer && ReadInputFile(file, buffer, kFileSize, &got) && got == kFileSize;
+    if (buffer) FreeFileBuffer(buffer, kFileSize);
+    if (file) CloseInputFile(file);
+    if (!read) {
       state.SkipWithError("cannot read the sample file");
-      if (file) CloseInputFile(file);
       break;
     }
-    CloseInputFile(file);
   }
   SetBytes(state);
 }
@@ -108,6 +111,25 @@ void BM_OpenAndSendFile(benchmark::State& state) {
   SetBytes(state);
 }
 BENCHMARK(BM_OpenAndSendFile)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The same file to the same device by the least a libusb program can do:
+// BM_OpenAndSendFile should stay within a few percent of it.
+void BM_BareLibusbWriter(benchmark::State& state) {
+  std::optional<std::string> path = ChosenPath();
+  std::optional<UsbDevicePath> device = path ? ParseDevicePath(*path) : std::nullopt;
+  if (!device) {
+    state.SkipWithError("no device to send to: run under korvo-emu");
+    return;
+  }
+  for (auto _ : state) {
+    if (!bench::BareSendFile(device->node.c_str(), SampleFile().c_str())) {
+      state.SkipWithError("the transfer failed");
+      break;
+    }
+  }
+  SetBytes(state);
+}
+BENCHMARK(BM_BareLibusbWriter)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 }  // namespace korvo

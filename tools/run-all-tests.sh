@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds with warnings as errors and runs every test: the unit tests, the
-# emulator's own tests and the end-to-end tests on emulated devices; then the
+# emulator's own tests and the end-to-end tests on emulated devices, on a
+# plain build and on one with AddressSanitizer and UBSan; then the
 # 32-bit Windows build and its tests under Wine (skipped, with a notice, when
 # the cross toolchain or Wine is not installed: `.ci/install-deps --windows`).
 set -euo pipefail
@@ -9,6 +10,11 @@ cd "$(dirname "$0")/.."
 cmake --preset ci
 cmake --build --preset ci -j"$(nproc)"
 ctest --preset ci -j"$(nproc)"
+
+# The same tests on a build with AddressSanitizer and UBSan.
+cmake --preset asan
+cmake --build --preset asan -j"$(nproc)"
+ctest --preset asan -j"$(nproc)"
 
 if command -v i686-w64-mingw32-g++-posix >/dev/null && command -v wine >/dev/null; then
   bash tools/windows/run-tests.sh
