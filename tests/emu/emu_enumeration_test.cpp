@@ -156,12 +156,21 @@ TEST(EmuRun, TheCommandsEnvironment) {
   EXPECT_EQ(lines[2], "libumockdev-preload.so.0");
   EXPECT_EQ(lines[3], "verify_asan_link_order=0");
 
-  run = RunProgram("/usr/bin/env", {"LD_PRELOAD=libc.so.6", "ASAN_OPTIONS=detect_leaks=0",
+  // Options already set are kept, and the link order check is added once.
+  run = RunProgram("/usr/bin/env", {"-u", "LD_PRELOAD", "ASAN_OPTIONS=detect_leaks=0",
                                     KORVO_EMU_PATH, "--", "/bin/sh", "-c", show});
   lines = Lines(run.out);
-  ASSERT_EQ(lines.size(), 4u);
-  EXPECT_EQ(lines[2], "libumockdev-preload.so.0:libc.so.6");
+  ASSERT_EQ(lines.size(), 4u) << run.err;
   EXPECT_EQ(lines[3], "detect_leaks=0:verify_asan_link_order=0");
+
+  // A preload already set stays behind umockdev's. (korvo-emu itself may be
+  // an ASan build, which starts beside a preload only with the check off.)
+  run = RunProgram("/usr/bin/env", {"LD_PRELOAD=libc.so.6", "ASAN_OPTIONS=verify_asan_link_order=0",
+                                    KORVO_EMU_PATH, "--", "/bin/sh", "-c", show});
+  lines = Lines(run.out);
+  ASSERT_EQ(lines.size(), 4u) << run.err;
+  EXPECT_EQ(lines[2], "libumockdev-preload.so.0:libc.so.6");
+  EXPECT_EQ(lines[3], "verify_asan_link_order=0");
 }
 
 TEST(EmuRun, WritingToTheNodeIsReported) {
