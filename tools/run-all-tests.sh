@@ -1,14 +1,24 @@
 #!/usr/bin/env bash
 # Builds with warnings as errors and runs every test: the unit tests, the
-# emulator's own tests and the end-to-end tests on emulated devices; then the
-# 32-bit Windows build and its tests under Wine (skipped, with a notice, when
-# the cross toolchain or Wine is not installed: `.ci/install-deps --windows`).
+# emulator's own tests and the end-to-end tests on emulated devices; the
+# release checks (manual page, cmake --install, the .deb, the udev rule); then
+# the 32-bit Windows build, its tests under Wine and its .zip (skipped, with a
+# notice, when the cross toolchain or Wine is not installed:
+# `.ci/install-deps --windows`).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 cmake --preset ci
 cmake --build --preset ci -j"$(nproc)"
 ctest --preset ci -j"$(nproc)"
+
+bash tools/check-package.sh build
+# The rule is checked in a private mount namespace, which needs root.
+if [ "$(id -u)" -eq 0 ] || [ -n "${CI:-}" ]; then
+  bash tools/check-udev-rule.sh
+else
+  echo "Skipping the udev rule check: it needs root." >&2
+fi
 
 if command -v i686-w64-mingw32-g++-posix >/dev/null && command -v wine >/dev/null; then
   bash tools/windows/run-tests.sh
