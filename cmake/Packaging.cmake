@@ -8,8 +8,10 @@ set(CPACK_PACKAGE_NAME korvo-test)
 set(CPACK_PACKAGE_VENDOR "The korvo-test authors")
 set(CPACK_PACKAGE_CONTACT "The korvo-test authors")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "command-line test tool for KORVO USB devices")
-set(CPACK_PACKAGE_DESCRIPTION
-  "korvo-test finds the USB devices present, picks the KORVO device to test, prints its port status and sends a file to it as raw data.")
+set(CPACK_PACKAGE_DESCRIPTION [[
+korvo-test finds the USB devices present, picks the KORVO device to test,
+prints its port status and sends a file to it as raw data. A udev rule gives
+the user at the seat and the plugdev group access to KORVO devices.]])
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR}/packages)
 set(CPACK_STRIP_FILES ON)
