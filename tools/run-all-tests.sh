@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds with warnings as errors and runs every test: the unit tests, the
 # emulator's own tests and the end-to-end tests on emulated devices, on a
-# plain build and on one with AddressSanitizer and UBSan; then the
-# 32-bit Windows build and its tests under Wine (skipped, with a notice, when
+# plain build and on one with AddressSanitizer and UBSan; the release checks
+# (manual page, cmake --install, the .deb, the udev rule); then the Windows
+# builds, their tests under Wine and the .zip (skipped, with a notice, when
 # the cross toolchain or Wine is not installed: `.ci/install-deps --windows`).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -15,6 +16,19 @@ ctest --preset ci -j"$(nproc)"
 cmake --preset asan
 cmake --build --preset asan -j"$(nproc)"
 ctest --preset asan -j"$(nproc)"
+
+bash tools/check-package.sh build
+# The rule is checked in a private mount namespace, which needs root.
+if [ "$(id -u)" -eq 0 ]; then
+  bash tools/check-udev-rule.sh
+elif command -v sudo >/dev/null && sudo -n true 2>/dev/null; then
+  sudo bash tools/check-udev-rule.sh
+elif [ -n "${CI:-}" ]; then
+  echo "The udev rule check needs root or sudo" >&2
+  exit 1
+else
+  echo "Skipping the udev rule check: it needs root." >&2
+fi
 
 if command -v i686-w64-mingw32-g++-posix >/dev/null && command -v wine >/dev/null; then
   bash tools/windows/run-tests.sh

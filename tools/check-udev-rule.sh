@@ -1,0 +1,111 @@
+#!/usr/bin/env bash
+# Checks the udev rule (platform/linux/70-korvo-test.rules) with udev's own
+# rule engine: `udevadm test` on emulated devices (umockdev), in a private
+# mount namespace where /etc/udev/rules.d holds only this rule and /dev and
+# /run are scratch, so the machine's nodes and udev database stay untouched.
+# Needs root (for the namespace), udev and umockdev.
+# Usage: tools/check-udev-rule.sh [RULE]
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+
+# Two devices, each with a printer interface and its usblp node: a KORVO one
+# (6742) on port 1 and another vendor's on port 2.
+hub=/devices/pci0000:00/0000:00:14.0/usb1
+describe_device() {  # PORT VID DEVNUM LP
+  local dev=$hub/1-$1
+  cat <<DEV
+P: $dev
+N: bus/usb/001/$(printf %03d "$3")
+E: DEVNAME=/dev/bus/usb/001/$(printf %03d "$3")
+E: DEVTYPE=usb_device
+E: SUBSYSTEM=usb
+E: MAJOR=189
+E: MINOR=$(($3 - 1))
+A: busnum=1
+A: devnum=$3
+A: idVendor=$2
+A: idProduct=0001
+A: dev=189:$(($3 - 1))
+
+P: $dev/1-$1:1.0
+E: DEVTYPE=usb_interface
+E: DRIVER=usblp
+E: SUBSYSTEM=usb
+A: bInterfaceClass=07
+
+P: $dev/1-$1:1.0/usbmisc/lp$4
+N: usb/lp$4
+E: DEVNAME=/dev/usb/lp$4
+E: SUBSYSTEM=usbmisc
+E: MAJOR=180
+E: MINOR=$4
+A: dev=180:$4
+
+DEV
+}
+
+# sysfs path | expected: "access" (plugdev, 0660, uaccess) or "none"
+cases=(
+  "$hub/1-1|access"
+  "$hub/1-1/1-1:1.0/usbmisc/lp0|access"
+  "$hub/1-2|none"
+  "$hub/1-2/1-2:1.0/usbmisc/lp1|none"
+)
+
+# Runs in the private namespace: scratch /run and /dev (with what umockdev
+# needs), the rule alone in /etc/udev/rules.d, then every case.
+if [ "${1:-}" = --in-namespace ]; then
+  work=$2 rule=$3
+  mount --make-rprivate /
+  mkdir -p "$work/rules.d" && cp "$rule" "$work/rules.d/"
+  mount --bind "$work/rules.d" /etc/udev/rules.d
+  mount -t tmpfs tmpfs /run
+  mkdir /run/host-dev && mount --rbind /dev /run/host-dev
+  mount -t tmpfs tmpfs /dev
+  for node in null zero random urandom tty; do
+    touch "/dev/$node" && mount --bind "/run/host-dev/$node" "/dev/$node"
+  done
+  mkdir /dev/pts && mount -t devpts -o newinstance,ptmxmode=0666 devpts /dev/pts
+  ln -s pts/ptmx /dev/ptmx
+
+  gid=$(getent group plugdev | cut -d: -f3)
+  name=$(basename "$rule")
+  failures=0
+  for entry in "${cases[@]}"; do
+    path=/sys${entry%%|*} expected=${entry##*|}
+    out=$(umockdev-run --device "$work/devices.umockdev" -- udevadm test --action=add "$path" 2>&1) || {
+      echo "FAIL $path: udevadm test failed"; echo "$out"; failures=$((failures + 1)); continue; }
+    problems=()
+    # Complaints about the rule file itself start with its path.
+    if grep -E "^/[^ ]*/$name:" <<<"$out"; then problems+=("the rule does not parse cleanly"); fi
+    applied=$(grep -E "^[^ ]+: /etc/udev/rules.d/$name:[0-9]+ " <<<"$out" || true)
+    tags=$(grep -E '^TAGS=' <<<"$out" || true)
+    if [ "$expected" = access ]; then
+      grep -q " GROUP $gid\$" <<<"$applied" || problems+=("no GROUP plugdev ($gid)")
+      grep -q " MODE 0660\$" <<<"$applied" || problems+=("no MODE 0660")
+      grep -q ':uaccess:' <<<"$tags" || problems+=("no uaccess tag")
+    elif [ -n "$applied" ]; then
+      problems+=("the rule applies to a device it should not: $applied")
+    fi
+    if [ ${#problems[@]} -eq 0 ]; then
+      echo "ok   $path: $expected"
+    else
+      printf 'FAIL %s: expected %s: ' "$path" "$expected"; (IFS=';'; echo "${problems[*]}")
+      failures=$((failures + 1))
+    fi
+  done
+  exit $((failures > 0))
+fi
+
+if [ "$(id -u)" -ne 0 ] || ! command -v udevadm >/dev/null || ! command -v umockdev-run >/dev/null; then
+  echo "Checking the udev rule needs root, udev and umockdev (.ci/install-deps)" >&2
+  exit 1
+fi
+
+rule=$(realpath "${1:-$root/platform/linux/70-korvo-test.rules}")
+work=$(mktemp -d /tmp/korvo-udev.XXXXXX)
+trap 'rm -rf "$work"' EXIT
+{ describe_device 1 6742 2 0; describe_device 2 04b8 3 1; } > "$work/devices.umockdev"
+echo "Checking $rule with udevadm test"
+unshare --mount bash "$0" --in-namespace "$work" "$rule"
