@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 
 #include "usbfs_internal.h"
 
@@ -229,6 +230,19 @@ UsbfsDevice::~UsbfsDevice() {
 std::optional<std::string> UsbfsDevice::Summary() const {
   const std::lock_guard<std::mutex> lock(core_->mutex);
   return core_->received.Summary();
+}
+
+std::optional<std::string> UsbfsDevice::DriverSummary() const {
+  if (!core_->config.driver) return std::nullopt;
+  const std::lock_guard<std::mutex> lock(core_->mutex);
+  char device[16];
+  std::snprintf(device, sizeof device, "%03d/%03d", core_->config.bus, core_->config.address);
+  return std::string(device) + " driver " + core_->kernel_driver.value_or("none");
+}
+
+void UsbfsDevice::OnDriverChange(std::function<void(bool)> changed) {
+  const std::lock_guard<std::mutex> lock(core_->mutex);
+  core_->driver_changed = std::move(changed);
 }
 
 }  // namespace korvo_emu

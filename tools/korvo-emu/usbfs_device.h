@@ -2,6 +2,7 @@
 // libusb sends on its /dev/bus/usb node, the way Linux and the device would.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -26,6 +27,14 @@ class UsbfsDevice {
 
   // The --report line, if anything was written to the device.
   std::optional<std::string> Summary() const;
+
+  // The --report line "BBB/DDD driver NAME" (or "none" when unbound), for a
+  // device that was given a kernel driver.
+  std::optional<std::string> DriverSummary() const;
+
+  // `changed` runs with true when the kernel driver binds, false when it goes;
+  // set before any program runs.
+  void OnDriverChange(std::function<void(bool)> changed);
 
  private:
   std::shared_ptr<DeviceCore> core_;
