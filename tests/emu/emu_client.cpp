@@ -16,6 +16,8 @@
 //     raw-connect | raw-disconnect | raw-close
 //                                      (driver ioctls on the second file; raw-close
 //                                       closes it) |
+//     udev-driver                      (the interface's driver, as libudev reads
+//                                       it from sysfs) |
 //     lp-open | lp-close               (the interface's usblp node, found with
 //                                       libudev, opened as korvo-test does; each
 //                                       lp-open adds an open file, lp-close closes
@@ -338,6 +340,15 @@ struct Session {
   std::vector<int> lp_fds;
 };
 
+void UdevDriver(const Session& session) {
+  udev* context = udev_new();
+  udev_device* interface = FindInterface(context, session.bus, session.address);
+  const char* driver = interface ? udev_device_get_driver(interface) : nullptr;
+  std::printf("udev-driver %s\n", driver ? Escape(driver).c_str() : "none");
+  if (interface) udev_device_unref(interface);
+  udev_unref(context);
+}
+
 void LpOpen(Session& session) {
   const std::string node = FindLpNode(session.bus, session.address);
   if (node.empty()) {
@@ -370,6 +381,8 @@ bool RunDriverStep(Session& session, const std::string& name, const char* value)
     if (session.raw.fd >= 0) close(session.raw.fd);
   for (const int fd : session.lp_fds) close(fd);
     session.raw.fd = -1;
+  } else if (name == "udev-driver") {
+    UdevDriver(session);
   } else if (name == "lp-open") {
     LpOpen(session);
   } else if (name == "lp-close") {

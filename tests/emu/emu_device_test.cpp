@@ -111,8 +111,9 @@ TEST(EmuClaim, ABusyDeviceRefusesItsInterface) {
   EXPECT_EQ(ReadFile(dir.File("001-002.bin")), "");
   EXPECT_EQ(run.err, "");
   // The other program holds it through usbfs, which libusb will not detach.
-  EXPECT_EQ(RunDevice("vid=6742,busy", {"driver", "detach", "raw-write=1"}).out,
-            "open OK\ndriver 0\ndetach LIBUSB_ERROR_NOT_FOUND\nraw-write EBUSY\n");
+  EXPECT_EQ(RunDevice("vid=6742,busy", {"driver", "detach", "raw-write=1", "udev-driver"}).out,
+            "open OK\ndriver 0\ndetach LIBUSB_ERROR_NOT_FOUND\nraw-write EBUSY\n"
+            "udev-driver usbfs\n");
 }
 
 TEST(EmuWrap, LibusbWithoutSysfsLearnsTheDeviceFromTheNode) {

@@ -36,9 +36,11 @@ TEST(EmuDriver, UsbfsAnswersAsTheKernelDoes) {
   const DriverCase cases[] = {
       // No kernel driver: nothing to detach, CONNECT finds no driver (0).
       {"vid=6742",
-       {"raw-getdriver", "raw-disconnect", "raw-connect", "driver", "claim", "raw-getdriver"},
+       {"raw-getdriver", "raw-disconnect", "raw-connect", "driver", "udev-driver", "claim",
+        "raw-getdriver", "udev-driver", "release", "udev-driver"},
        {"raw-getdriver ENODATA", "raw-disconnect ENODATA", "raw-connect 0", "driver 0",
-        "claim OK", "raw-getdriver usbfs"},
+        "udev-driver none", "claim OK", "raw-getdriver usbfs", "udev-driver usbfs",
+        "release OK", "udev-driver none"},
        ""},
       // Another driver keeps the interface: no claim, no transfer reaches the device.
       {"vid=0781,pid=5567,class=8,driver=usb-storage",
@@ -53,12 +55,14 @@ TEST(EmuDriver, UsbfsAnswersAsTheKernelDoes) {
       // IF_DRIVER naming the bound driver detaches it and claims in one step; the
       // claim is usbfs's until released, and only CONNECT rebinds.
       {"vid=6742,driver=usblp",
-       {"raw-disconnect-claim=if:usblp", "raw-getdriver", "claim", "raw-connect",
-        "raw-disconnect-claim=if:usblp", "raw-release", "raw-getdriver", "raw-connect",
-        "raw-getdriver", "raw-connect"},
-       {"raw-disconnect-claim OK", "raw-getdriver usbfs", "claim LIBUSB_ERROR_BUSY",
-        "raw-connect EBUSY", "raw-disconnect-claim EBUSY", "raw-release OK",
-        "raw-getdriver ENODATA", "raw-connect 1", "raw-getdriver usblp", "raw-connect EBUSY"},
+       {"udev-driver", "raw-disconnect-claim=if:usblp", "raw-getdriver", "udev-driver", "claim",
+        "raw-connect", "raw-disconnect-claim=if:usblp", "raw-release", "raw-getdriver",
+        "udev-driver", "raw-connect", "raw-getdriver", "udev-driver", "raw-connect"},
+       {"udev-driver usblp", "raw-disconnect-claim OK", "raw-getdriver usbfs",
+        "udev-driver usbfs", "claim LIBUSB_ERROR_BUSY", "raw-connect EBUSY",
+        "raw-disconnect-claim EBUSY", "raw-release OK", "raw-getdriver ENODATA",
+        "udev-driver none", "raw-connect 1", "raw-getdriver usblp", "udev-driver usblp",
+        "raw-connect EBUSY"},
        "usblp"},
       // EXCEPT_DRIVER and no flags at all take any other driver.
       {"vid=6742,class=255,driver=vendor_drv",
@@ -90,9 +94,10 @@ TEST(EmuDriver, ClosingTheFileEndsTheClaimButDoesNotRebind) {
   const RunResult run = RunEmu(
       {"--device", "vid=6742,driver=usblp", "--report"},
       {"/bin/sh", "-c",
-       client + "raw-disconnect-claim=if:usblp; " + client + "raw-getdriver lp-open claim"});
+       client + "raw-disconnect-claim=if:usblp; " + client +
+           "raw-getdriver udev-driver lp-open claim"});
   EXPECT_EQ(run.out, "open OK\nraw-disconnect-claim OK\nopen OK\nraw-getdriver ENODATA\n"
-                     "lp-open none\nclaim OK\n");
+                     "udev-driver none\nlp-open none\nclaim OK\n");
   EXPECT_EQ(run.err, "korvo-emu: 001/002 driver none\n");
 }
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "child_process.h"
-#include "lp_node.h"
+#include "driver_view.h"
 #include "options.h"
 #include "testbed.h"
 #include "usbfs_device.h"
@@ -69,42 +69,25 @@ bool MakeCaptureDir(const korvo_emu::Options& options) {
 }
 
 using Devices = std::vector<std::unique_ptr<korvo_emu::UsbfsDevice>>;
-using LpNodes = std::vector<std::unique_ptr<korvo_emu::LpNode>>;
-
-// usblp is bound from the start: its node exists, and follows the binding.
-bool AddLpNode(korvo_emu::Testbed& testbed, const korvo_emu::DeviceConfig& config,
-               const std::string& interface_path, korvo_emu::UsbfsDevice& device,
-               LpNodes& lp_nodes, std::string& error) {
-  const int minor = static_cast<int>(lp_nodes.size());
-  lp_nodes.push_back(std::make_unique<korvo_emu::LpNode>(testbed, interface_path, minor));
-  korvo_emu::LpNode& node = *lp_nodes.back();
-  if (!node.Create(config.lp_busy, error)) return false;
-  device.OnDriverChange([&node](bool bound) {
-    if (!bound) {
-      node.Remove();
-      return;
-    }
-    std::string create_error;
-    if (!node.Create(false, create_error)) {
-      std::fprintf(stderr, "korvo-emu: %s\n", create_error.c_str());
-    }
-  });
-  return true;
-}
+using DriverViews = std::vector<std::unique_ptr<korvo_emu::DriverView>>;
 
 bool AddDevices(const korvo_emu::Options& options, korvo_emu::Testbed& testbed,
-                Devices& devices, LpNodes& lp_nodes) {
+                Devices& devices, DriverViews& views) {
   std::string error;
+  int lp_minor = 0;  // usblp numbers its nodes in the order it finds printers
   for (std::size_t i = 0; i < options.devices.size(); ++i) {
     const korvo_emu::DeviceConfig& config = options.devices[i];
     std::string interface_path;
     if (!testbed.AddDevice(config, i, interface_path, error)) break;
     devices.push_back(
         std::make_unique<korvo_emu::UsbfsDevice>(config, CapturePath(options, config)));
-    if (config.driver == korvo_emu::kUsblpDriver &&
-        !AddLpNode(testbed, config, interface_path, *devices.back(), lp_nodes, error)) {
-      break;
-    }
+    views.push_back(
+        std::make_unique<korvo_emu::DriverView>(testbed, config, interface_path, lp_minor));
+    if (config.driver == korvo_emu::kUsblpDriver) ++lp_minor;
+    korvo_emu::DriverView& view = *views.back();
+    if (!view.Create(error)) break;
+    devices.back()->OnDriverChange(
+        [&view](const std::optional<std::string>& driver) { view.Changed(driver); });
     if (config.has_node &&
         !testbed.AttachHandler(korvo_emu::NodePath(config), devices.back()->handler(), error)) {
       break;
@@ -128,14 +111,14 @@ void WarnAboutWrittenNodes(const korvo_emu::Options& options, const korvo_emu::T
 int Run(const korvo_emu::Options& options) {
   std::string error;
   Devices devices;
-  LpNodes lp_nodes;  // outlive the testbed, whose thread may still use them
+  DriverViews views;  // outlive the testbed, whose thread may still use them
   std::unique_ptr<korvo_emu::Testbed> testbed = korvo_emu::Testbed::Create(error);
   if (!testbed) {
     std::fprintf(stderr, "korvo-emu: %s\n", error.c_str());
     return kExitEmulator;
   }
   // Everything exists before the command starts: adding devices later races with it.
-  if (!AddDevices(options, *testbed, devices, lp_nodes)) return kExitEmulator;
+  if (!AddDevices(options, *testbed, devices, views)) return kExitEmulator;
   const int status = korvo_emu::RunCommand(options.command, ChildEnvironment(options));
   WarnAboutWrittenNodes(options, *testbed);
   testbed.reset();  // stops the device emulation before the devices go

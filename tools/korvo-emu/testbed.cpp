@@ -4,7 +4,10 @@
 #include <glib/gstdio.h>
 #include <umockdev.h>
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <string_view>
 #include <utility>
@@ -203,7 +206,7 @@ bool Testbed::AddDevice(const DeviceConfig& config, std::size_t index,
 }
 
 bool Testbed::AddLpNode(const std::string& interface_path, int minor, std::string& error) {
-  const std::lock_guard<std::mutex> lock(lp_mutex_);
+  const std::lock_guard<std::mutex> lock(mutex_);
   // Named from /sys/devices down, like the interface: umockdev checks a parent
   // in the real /sys.
   constexpr std::string_view kDevices = "/sys/devices/";
@@ -224,10 +227,30 @@ bool Testbed::AddLpNode(const std::string& interface_path, int minor, std::strin
 }
 
 void Testbed::RemoveLpNode(const std::string& interface_path, int minor) {
-  const std::lock_guard<std::mutex> lock(lp_mutex_);
+  const std::lock_guard<std::mutex> lock(mutex_);
   // Removes the node in /dev too.
   const std::string path = interface_path + Format("/usbmisc/lp%d", minor);
   umockdev_testbed_remove_device(testbed_, path.c_str());
+}
+
+void Testbed::SetDriverLink(const std::string& interface_path,
+                            const std::optional<std::string>& driver) {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  const std::string link = root_dir_ + interface_path + "/driver";
+  g_unlink(link.c_str());
+  if (!driver) return;
+  const std::string drivers = "/sys/bus/usb/drivers/" + *driver;
+  g_mkdir_with_parents((root_dir_ + drivers).c_str(), 0755);
+  // Relative, as in sysfs: up from the interface to /sys, then down.
+  std::string target;
+  for (std::size_t slash = interface_path.find('/', 1); slash != std::string::npos;
+       slash = interface_path.find('/', slash + 1)) {
+    target += "../";
+  }
+  target += drivers.substr(std::string_view("/sys/").size());
+  if (symlink(target.c_str(), link.c_str()) != 0) {
+    std::fprintf(stderr, "korvo-emu: cannot link %s: %s\n", link.c_str(), g_strerror(errno));
+  }
 }
 
 // umockdev creates no /dev node for a device; libusb reads the descriptors from it.

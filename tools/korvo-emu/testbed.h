@@ -3,6 +3,7 @@
 
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,10 @@ class Testbed {
   bool AddLpNode(const std::string& interface_path, int minor, std::string& error);
   void RemoveLpNode(const std::string& interface_path, int minor);
 
+  // The interface's sysfs `driver` link to /sys/bus/usb/drivers/NAME, or none.
+  // Safe from umockdev's thread too.
+  void SetDriverLink(const std::string& interface_path, const std::optional<std::string>& driver);
+
   // Routes the ioctls on a device node to `handler`.
   bool AttachHandler(const std::string& node, UMockdevIoctlBase* handler, std::string& error);
 
@@ -52,7 +57,7 @@ class Testbed {
   UMockdevTestbed* testbed_;
   std::string root_dir_;
   std::vector<int> ports_per_bus_ = std::vector<int>(256, 0);
-  std::mutex lp_mutex_;  // lp nodes come and go on umockdev's thread
+  std::mutex mutex_;  // lp nodes and driver links change on umockdev's thread
 };
 
 // "/dev/bus/usb/BBB/DDD" of a device.

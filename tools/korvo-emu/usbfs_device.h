@@ -32,9 +32,10 @@ class UsbfsDevice {
   // device that was given a kernel driver.
   std::optional<std::string> DriverSummary() const;
 
-  // `changed` runs with true when the kernel driver binds, false when it goes;
-  // set before any program runs.
-  void OnDriverChange(std::function<void(bool)> changed);
+  // `changed` runs on umockdev's thread with the interface's driver (or none)
+  // whenever a request or a closed file changes it; set before any program runs.
+  using DriverChange = std::function<void(const std::optional<std::string>&)>;
+  void OnDriverChange(DriverChange changed);
 
  private:
   std::shared_ptr<DeviceCore> core_;

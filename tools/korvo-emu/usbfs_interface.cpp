@@ -22,13 +22,12 @@ constexpr char kUsbfsDriver[] = "usbfs";
 
 bool IsDriverBound(const ClientState& state) { return BoundDriver(*state.device).has_value(); }
 
-// Unbinds the interface's driver: a kernel driver lets go (usblp takes its lp
-// node away), usbfs ends whichever open file's claim.
+// Unbinds the interface's driver: a kernel driver lets go, usbfs ends whichever
+// open file's claim.
 Reply Detach(ClientState& state, Completions& out) {
   DeviceCore& device = *state.device;
   if (device.kernel_driver) {
     device.kernel_driver.reset();
-    if (device.driver_changed) device.driver_changed(false);
     return Ok();
   }
   if (device.config.busy) return Fail(EBUSY);
@@ -132,7 +131,6 @@ Reply DriverIoctl(ClientState& state, int interface, int code, Completions& out)
     DeviceCore& device = *state.device;
     if (!device.config.driver) return Ok(0);
     device.kernel_driver = device.config.driver;
-    if (device.driver_changed) device.driver_changed(true);
     return Ok(1);
   }
   return Fail(ENOTTY);

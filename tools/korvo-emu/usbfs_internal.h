@@ -59,8 +59,8 @@ struct DeviceCore {
   std::vector<ClientState*> clients;   // open files, for the disconnect
   // The kernel driver bound to interface 0 now, if any (never usbfs).
   std::optional<std::string> kernel_driver;
-  // Called with true when the kernel driver binds, false when it is unbound.
-  std::function<void(bool)> driver_changed;
+  // Told the driver bound now whenever that changes (see BoundDriver).
+  std::function<void(const std::optional<std::string>&)> driver_changed;
 };
 
 // One submitted URB, from SUBMITURB until the program reaps it.
