@@ -56,9 +56,16 @@ int OpenLpNode(const char* path, OpenNext open_next) {
   return fd;
 }
 
+// The next definition: umockdev's, or the C library's. A missing one would be a
+// broken installation; the wrappers then fail as an unsupported call would.
 template <typename Function>
 Function Next(const char* name) {
   return reinterpret_cast<Function>(dlsym(RTLD_NEXT, name));
+}
+
+int Unsupported() {
+  errno = ENOSYS;
+  return -1;
 }
 
 mode_t ModeArgument(int flags, va_list arguments) {
@@ -75,6 +82,7 @@ mode_t ModeArgument(int flags, va_list arguments) {
     va_start(arguments, flags);                                                       \
     const mode_t mode = ModeArgument(flags, arguments);                               \
     va_end(arguments);                                                                \
+    if (!next) return Unsupported();                                                  \
     if (!IsLpNode(path)) return next(path, flags, mode);                              \
     return OpenLpNode(path, [flags, mode](const char* p) { return next(p, flags, mode); }); \
   }
@@ -83,6 +91,7 @@ mode_t ModeArgument(int flags, va_list arguments) {
   extern "C" int name(const char* path, int flags) {                                   \
     using Function = int (*)(const char*, int);                                        \
     static const Function next = Next<Function>(#name);                                \
+    if (!next) return Unsupported();                                                   \
     if (!IsLpNode(path)) return next(path, flags);                                     \
     return OpenLpNode(path, [flags](const char* p) { return next(p, flags); });        \
   }
@@ -95,6 +104,7 @@ mode_t ModeArgument(int flags, va_list arguments) {
     va_start(arguments, flags);                                                        \
     const mode_t mode = ModeArgument(flags, arguments);                                \
     va_end(arguments);                                                                 \
+    if (!next) return Unsupported();                                                   \
     if (!IsLpNode(path)) return next(dirfd, path, flags, mode);                        \
     return OpenLpNode(path,                                                            \
                       [dirfd, flags, mode](const char* p) { return next(dirfd, p, flags, mode); }); \
