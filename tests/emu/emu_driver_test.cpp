@@ -113,6 +113,12 @@ TEST(EmuDriver, DataFlowsOnceTheDriverIsDetachedAndBothReportLinesAppear) {
       // libusb's way: detach, claim, write, release, attach.
       {"vid=6742,driver=usblp", {"detach", "claim", "write=10", "release", "attach"},
        {"detach OK", "claim OK", "write OK 10", "release OK", "attach OK"}, "usblp"},
+      // Unplugged: no driver is left, and none can bind.
+      {"vid=6742,driver=usblp,vanish-after=10", {"detach", "claim", "write=10", "udev-driver",
+                                                 "attach"},
+       {"detach OK", "claim OK", "write OK 10", "udev-driver none",
+        "attach LIBUSB_ERROR_NO_DEVICE"},
+       "none"},
   };
   for (const DriverCase& c : cases) {
     TempDir dir;
@@ -144,6 +150,8 @@ TEST(EmuLpNode, OneOpenFileAtATimeWhileUsblpIsBound) {
        "usblp"},
       {"vid=6742,driver=usblp,lp-busy", {"detach", "attach", "lp-open"},
        {"detach OK", "attach OK", "lp-open /dev/usb/lp0 OK"}, "usblp"},
+      {"vid=6742,driver=usblp,vanish-after=0", {"lp-open", "raw-getdriver", "udev-driver"},
+       {"lp-open none", "raw-getdriver ENODEV", "udev-driver none"}, "none"},
       // Only usblp has a node.
       {"vid=6742", {"lp-open"}, {"lp-open none"}, ""},
       {"vid=6742,driver=usb-storage", {"lp-open"}, {"lp-open none"}, "usb-storage"},

@@ -16,7 +16,8 @@ DriverView::DriverView(Testbed& testbed, const DeviceConfig& config, std::string
 }
 
 bool DriverView::Create(std::string& error) {
-  // Another program's claim binds usbfs.
+  // Another program's claim binds usbfs; a device gone from the start has none.
+  if (config_.vanish_after == 0u) return true;
   const std::optional<std::string> driver = config_.busy ? "usbfs" : config_.driver;
   if (driver) testbed_.SetDriverLink(interface_path_, driver);
   if (!lp_node_) return true;

@@ -246,7 +246,7 @@ std::optional<std::string> UsbfsDevice::DriverSummary() const {
   const std::lock_guard<std::mutex> lock(core_->mutex);
   char device[16];
   std::snprintf(device, sizeof device, "%03d/%03d", core_->config.bus, core_->config.address);
-  return std::string(device) + " driver " + core_->kernel_driver.value_or("none");
+  return std::string(device) + " driver " + BoundDriver(*core_).value_or("none");
 }
 
 void UsbfsDevice::OnDriverChange(DriverChange changed) {

@@ -41,6 +41,7 @@ Reply Detach(ClientState& state, Completions& out) {
 }  // namespace
 
 std::optional<std::string> BoundDriver(const DeviceCore& device) {
+  if (device.received.vanished()) return std::nullopt;  // unplugged: every driver let go
   if (device.kernel_driver) return device.kernel_driver;
   if (device.config.busy || device.claim_owner != nullptr) return std::string(kUsbfsDriver);
   return std::nullopt;
