@@ -10,7 +10,18 @@
 //     raw-status[=TIMEOUT_MS] | raw-write=SIZE[/TIMEOUT_MS]
 //                                      (USBDEVFS_CONTROL / USBDEVFS_BULK on a second
 //                                       open file of the node, as libusb does not) |
-//     wrap                             (libusb_wrap_sys_device on that second file)
+//     wrap                             (libusb_wrap_sys_device on that second file) |
+//     attach                           (libusb_attach_kernel_driver) |
+//     raw-getdriver | raw-disconnect-claim[=if:NAME|except:NAME] | raw-release |
+//     raw-connect | raw-disconnect | raw-close
+//                                      (driver ioctls on the second file; raw-close
+//                                       closes it) |
+//     udev-driver                      (the interface's driver, as libudev reads
+//                                       it from sysfs) |
+//     lp-open | lp-close               (the interface's usblp node, found with
+//                                       libudev, opened as korvo-test does; each
+//                                       lp-open adds an open file, lp-close closes
+//                                       the oldest)
 //
 // Texts are printed with bytes outside '!'..'~' and '%' as %XX.
 #include <fcntl.h>
@@ -231,12 +242,156 @@ void Wrap(libusb_context* context, Raw& raw) {
   libusb_close(wrapped);
 }
 
+void RawGetDriver(Raw& raw) {
+  if (!OpenRaw(raw)) return;
+  usbdevfs_getdriver request{};
+  request.interface = 0;
+  if (ioctl(raw.fd, USBDEVFS_GETDRIVER, &request) < 0) {
+    std::printf("raw-getdriver %s\n", strerrorname_np(errno));
+  } else {
+    std::printf("raw-getdriver %s\n", Escape(request.driver).c_str());
+  }
+}
+
+// "if:NAME", "except:NAME" or "" (no flags).
+void RawDisconnectClaim(Raw& raw, const std::string& how) {
+  if (!OpenRaw(raw)) return;
+  usbdevfs_disconnect_claim request{};
+  request.interface = 0;
+  const std::size_t colon = how.find(':');
+  if (colon != std::string::npos) {
+    request.flags = how.substr(0, colon) == "if" ? USBDEVFS_DISCONNECT_CLAIM_IF_DRIVER
+                                                 : USBDEVFS_DISCONNECT_CLAIM_EXCEPT_DRIVER;
+    how.copy(request.driver, sizeof request.driver - 1, colon + 1);
+  }
+  const int result = ioctl(raw.fd, USBDEVFS_DISCONNECT_CLAIM, &request);
+  std::printf("raw-disconnect-claim %s\n", result < 0 ? strerrorname_np(errno) : "OK");
+}
+
+void RawRelease(Raw& raw) {
+  if (!OpenRaw(raw)) return;
+  unsigned interface = 0;
+  const int result = ioctl(raw.fd, USBDEVFS_RELEASEINTERFACE, &interface);
+  std::printf("raw-release %s\n", result < 0 ? strerrorname_np(errno) : "OK");
+}
+
+// USBDEVFS_IOCTL with DISCONNECT or CONNECT: prints the result (CONNECT: 1 when a
+// driver bound, 0 when none did).
+void RawDriverIoctl(Raw& raw, const char* name, unsigned long code) {
+  if (!OpenRaw(raw)) return;
+  usbdevfs_ioctl command{0, static_cast<int>(code), nullptr};
+  const int result = ioctl(raw.fd, USBDEVFS_IOCTL, &command);
+  if (result < 0) std::printf("%s %s\n", name, strerrorname_np(errno));
+  else std::printf("%s %d\n", name, result);
+}
+
+// The udev device of interface 0 of bus/address, or null.
+udev_device* FindInterface(udev* context, int bus, int address) {
+  udev_enumerate* enumerate = udev_enumerate_new(context);
+  udev_enumerate_add_match_subsystem(enumerate, "usb");
+  udev_enumerate_add_match_property(enumerate, "DEVTYPE", "usb_interface");
+  udev_enumerate_scan_devices(enumerate);
+  udev_device* found = nullptr;
+  udev_list_entry* entry = nullptr;
+  udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(enumerate)) {
+    udev_device* interface = udev_device_new_from_syspath(context, udev_list_entry_get_name(entry));
+    udev_device* device = interface ? udev_device_get_parent(interface) : nullptr;
+    const char* busnum = device ? udev_device_get_sysattr_value(device, "busnum") : nullptr;
+    const char* devnum = device ? udev_device_get_sysattr_value(device, "devnum") : nullptr;
+    if (!found && busnum && devnum && std::atoi(busnum) == bus && std::atoi(devnum) == address) {
+      found = interface;
+    } else if (interface) {
+      udev_device_unref(interface);
+    }
+  }
+  udev_enumerate_unref(enumerate);
+  return found;
+}
+
+// The usblp node below the interface: the usbmisc child's device node.
+std::string FindLpNode(int bus, int address) {
+  udev* context = udev_new();
+  udev_device* interface = FindInterface(context, bus, address);
+  std::string node;
+  if (interface) {
+    udev_enumerate* enumerate = udev_enumerate_new(context);
+    udev_enumerate_add_match_parent(enumerate, interface);
+    udev_enumerate_add_match_subsystem(enumerate, "usbmisc");
+    udev_enumerate_scan_devices(enumerate);
+    udev_list_entry* first = udev_enumerate_get_list_entry(enumerate);
+    udev_device* misc = first ? udev_device_new_from_syspath(context, udev_list_entry_get_name(first))
+                              : nullptr;
+    if (misc && udev_device_get_devnode(misc)) node = udev_device_get_devnode(misc);
+    if (misc) udev_device_unref(misc);
+    udev_enumerate_unref(enumerate);
+    udev_device_unref(interface);
+  }
+  udev_unref(context);
+  return node;
+}
+
 struct Session {
   libusb_context* context;
   libusb_device_handle* handle;
   StatusThread status_thread;
   Raw raw;
+  int bus;
+  int address;
+  std::vector<int> lp_fds;
 };
+
+void UdevDriver(const Session& session) {
+  udev* context = udev_new();
+  udev_device* interface = FindInterface(context, session.bus, session.address);
+  const char* driver = interface ? udev_device_get_driver(interface) : nullptr;
+  std::printf("udev-driver %s\n", driver ? Escape(driver).c_str() : "none");
+  if (interface) udev_device_unref(interface);
+  udev_unref(context);
+}
+
+void LpOpen(Session& session) {
+  const std::string node = FindLpNode(session.bus, session.address);
+  if (node.empty()) {
+    std::printf("lp-open none\n");
+    return;
+  }
+  const int fd = open(node.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+  std::printf("lp-open %s %s\n", node.c_str(), fd < 0 ? strerrorname_np(errno) : "OK");
+  if (fd >= 0) session.lp_fds.push_back(fd);
+}
+
+void LpClose(Session& session) {
+  if (session.lp_fds.empty()) return;
+  close(session.lp_fds.front());
+  session.lp_fds.erase(session.lp_fds.begin());
+}
+
+bool RunDriverStep(Session& session, const std::string& name, const char* value) {
+  if (name == "raw-getdriver") {
+    RawGetDriver(session.raw);
+  } else if (name == "raw-disconnect-claim") {
+    RawDisconnectClaim(session.raw, value);
+  } else if (name == "raw-release") {
+    RawRelease(session.raw);
+  } else if (name == "raw-connect") {
+    RawDriverIoctl(session.raw, "raw-connect", USBDEVFS_CONNECT);
+  } else if (name == "raw-disconnect") {
+    RawDriverIoctl(session.raw, "raw-disconnect", USBDEVFS_DISCONNECT);
+  } else if (name == "raw-close") {
+    if (session.raw.fd >= 0) close(session.raw.fd);
+  for (const int fd : session.lp_fds) close(fd);
+    session.raw.fd = -1;
+  } else if (name == "udev-driver") {
+    UdevDriver(session);
+  } else if (name == "lp-open") {
+    LpOpen(session);
+  } else if (name == "lp-close") {
+    LpClose(session);
+  } else {
+    return false;
+  }
+  return true;
+}
 
 bool RunRawStep(Session& session, const std::string& name, const char* value) {
   if (name == "raw-status") {
@@ -252,7 +407,7 @@ bool RunRawStep(Session& session, const std::string& name, const char* value) {
     std::printf("join %d answered %d failed\n", session.status_thread.answered,
                 session.status_thread.failed);
   } else {
-    return false;
+    return RunDriverStep(session, name, value);
   }
   return true;
 }
@@ -279,6 +434,9 @@ bool RunStep(Session& session, const std::string& step) {
   } else if (name == "detach") {
     result = libusb_detach_kernel_driver(handle, 0);
     std::printf("detach %s\n", result == 0 ? "OK" : libusb_error_name(result));
+  } else if (name == "attach") {
+    result = libusb_attach_kernel_driver(handle, 0);
+    std::printf("attach %s\n", result == 0 ? "OK" : libusb_error_name(result));
   } else if (name == "status") {
     Status(handle, *value ? static_cast<unsigned>(std::atoi(value)) : 1000);
   } else if (name == "string") {
@@ -305,13 +463,14 @@ int RunDevice(int argc, char** argv) {
   const int address = std::atoi(argv[2]);
   char node[32];
   std::snprintf(node, sizeof node, "/dev/bus/usb/%03d/%03d", bus, address);
-  Session session{context, Open(context, bus, address), {}, {node, -1}};
+  Session session{context, Open(context, bus, address), {}, {node, -1}, bus, address, {}};
   int status = 0;
   for (int i = 3; session.handle && i < argc && status == 0; ++i) {
     if (!RunStep(session, argv[i])) status = 1;
   }
   if (session.status_thread.thread.joinable()) session.status_thread.thread.join();
   if (session.raw.fd >= 0) close(session.raw.fd);
+  for (const int fd : session.lp_fds) close(fd);
   if (session.handle) libusb_close(session.handle);
   libusb_exit(context);
   return status;

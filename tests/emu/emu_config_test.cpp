@@ -68,6 +68,35 @@ TEST(EmuDeviceConfig, DefaultsForAMinimalDevice) {
   EXPECT_FALSE(config->busy);
   EXPECT_FALSE(config->hang);
   EXPECT_FALSE(config->vanish_after);
+  EXPECT_FALSE(config->driver);
+  EXPECT_FALSE(config->lp_busy);
+}
+
+TEST(EmuDeviceConfig, DriversAndTheStatusDefaultOfOtherClasses) {
+  struct Case {
+    std::string text;
+    std::optional<std::string> driver;
+    bool lp_busy;
+    StatusReply status;
+  };
+  const Case cases[] = {
+      {"vid=1,driver=usblp,lp-busy", "usblp", true, StatusReply::kByte},
+      {"vid=1,class=8,driver=usb-storage", "usb-storage", false, StatusReply::kStall},
+      {"vid=1,class=255,driver=r8152.x_1", "r8152.x_1", false, StatusReply::kStall},
+      {"vid=1,class=0", std::nullopt, false, StatusReply::kStall},
+      {"vid=1,class=7", std::nullopt, false, StatusReply::kByte},
+      // Said explicitly, the status holds for any class.
+      {"vid=1,class=8,status=18", std::nullopt, false, StatusReply::kByte},
+      {"vid=1,class=8,status-empty", std::nullopt, false, StatusReply::kEmpty},
+      {"vid=1,driver=" + std::string(255, 'd'), std::string(255, 'd'), false, StatusReply::kByte},
+  };
+  for (const Case& c : cases) {
+    const std::optional<DeviceConfig> config = Parse(c.text);
+    ASSERT_TRUE(config) << c.text;
+    EXPECT_EQ(config->driver, c.driver) << c.text;
+    EXPECT_EQ(config->lp_busy, c.lp_busy) << c.text;
+    EXPECT_EQ(config->status_reply, c.status) << c.text;
+  }
 }
 
 TEST(EmuDeviceConfig, EveryKey) {
@@ -122,6 +151,14 @@ TEST(EmuDeviceConfig, MistakesAreRejectedWithAReason) {
             "status=, status-empty and stall-status exclude each other");
   EXPECT_EQ(ErrorOf("vid=1,status-empty,stall-status"),
             "status=, status-empty and stall-status exclude each other");
+  EXPECT_EQ(ErrorOf("vid=1,driver="), "driver=: not a driver name");
+  EXPECT_EQ(ErrorOf("vid=1,driver=a/b"), "driver=a/b: not a driver name");
+  EXPECT_EQ(ErrorOf("vid=1,driver=" + std::string(256, 'd')),
+            "driver=" + std::string(256, 'd') + ": not a driver name");
+  EXPECT_EQ(ErrorOf("vid=1,driver=usbfs"), "driver=usbfs: usbfs is a program's claim, see busy");
+  EXPECT_EQ(ErrorOf("vid=1,busy,driver=usblp"), "busy and driver= exclude each other");
+  EXPECT_EQ(ErrorOf("vid=1,lp-busy"), "lp-busy needs driver=usblp");
+  EXPECT_EQ(ErrorOf("vid=1,driver=usb-storage,lp-busy"), "lp-busy needs driver=usblp");
 }
 
 TEST(EmuScenario, LinesCommentsAndErrors) {

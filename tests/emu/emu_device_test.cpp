@@ -10,15 +10,6 @@ namespace {
 
 using Strings = std::vector<std::string>;
 
-// Runs emu-client on bus 1 address 2 with one device described by `deviceOptions`.
-RunResult Device(const std::string& deviceOptions, const Strings& steps, const Strings& extra = {}) {
-  Strings options = {"--device", deviceOptions};
-  options.insert(options.end(), extra.begin(), extra.end());
-  Strings args = {"1", "2"};
-  args.insert(args.end(), steps.begin(), steps.end());
-  return RunClient(options, args);
-}
-
 std::string Pattern(std::size_t size) {
   const std::vector<unsigned char> bytes = WritePattern(size);
   return std::string(bytes.begin(), bytes.end());
@@ -42,39 +33,44 @@ TEST(EmuStatus, TheDeviceAnswersAsConfigured) {
       {"vid=6742,status=98", "status 98"},
       {"vid=6742,status=0", "status 00"},
       {"vid=6742,status=ff,class=255", "status ff"},
+      {"vid=6742,status=18,class=8", "status 18"},
+      {"vid=6742,status-empty,class=8", "status empty"},
+      // Not a printer: the class request stalls unless the device says otherwise.
+      {"vid=6742,class=8", "status LIBUSB_ERROR_PIPE"},
+      {"vid=6742,class=0", "status LIBUSB_ERROR_PIPE"},
       {"vid=6742,status-empty", "status empty"},
       {"vid=6742,stall-status", "status LIBUSB_ERROR_PIPE"},
       // The client's timeout is short; the device never answers.
       {"vid=6742,hang", "status LIBUSB_ERROR_TIMEOUT"},
   };
   for (const Case& c : cases) {
-    const RunResult run = Device(c.deviceOptions, {"claim", "status=200", "status=200"});
+    const RunResult run = RunDevice(c.deviceOptions, {"claim", "status=200", "status=200"});
     EXPECT_EQ(run.exit_status, 0) << run.err;
     EXPECT_EQ(run.out, "open OK\nclaim OK\n" + c.line + "\n" + c.line + "\n") << c.deviceOptions;
   }
 }
 
 TEST(EmuStatus, SynchronousControlRequestsAreAnsweredToo) {
-  EXPECT_EQ(Device("vid=6742,status=98", {"raw-status"}).out, "open OK\nraw-status 98\n");
-  EXPECT_EQ(Device("vid=6742,status-empty", {"raw-status"}).out, "open OK\nraw-status empty\n");
-  EXPECT_EQ(Device("vid=6742,stall-status", {"raw-status"}).out, "open OK\nraw-status EPIPE\n");
-  EXPECT_EQ(Device("vid=6742,hang", {"raw-status=200"}).out, "open OK\nraw-status ETIMEDOUT\n");
+  EXPECT_EQ(RunDevice("vid=6742,status=98", {"raw-status"}).out, "open OK\nraw-status 98\n");
+  EXPECT_EQ(RunDevice("vid=6742,status-empty", {"raw-status"}).out, "open OK\nraw-status empty\n");
+  EXPECT_EQ(RunDevice("vid=6742,stall-status", {"raw-status"}).out, "open OK\nraw-status EPIPE\n");
+  EXPECT_EQ(RunDevice("vid=6742,hang", {"raw-status=200"}).out, "open OK\nraw-status ETIMEDOUT\n");
 }
 
 TEST(EmuStatus, RequestsFromASecondThreadDuringATransferAreAllAnswered) {
-  const RunResult run = Device("vid=6742,status=98",
+  const RunResult run = RunDevice("vid=6742,status=98",
                                {"claim", "status-thread=300", "write=4194304/65536", "join"});
   EXPECT_EQ(run.out, "open OK\nclaim OK\nwrite OK 4194304\njoin 300 answered 0 failed\n")
       << run.err;
 }
 
 TEST(EmuDescriptors, DeviceConfigurationAndStrings) {
-  RunResult run = Device("vid=6742,pid=0e28,manufacturer=Korvo%20GmbH,product=KORVO%20K1",
+  RunResult run = RunDevice("vid=6742,pid=0e28,manufacturer=Korvo%20GmbH,product=KORVO%20K1",
                          {"describe", "string=1", "string=2"});
   EXPECT_EQ(run.out,
             "open OK\ndescribe 6742:0e28 strings 1 2 class 07/01/02 endpoints 01/bulk 82/bulk\n"
             "string Korvo%20GmbH\nstring KORVO%20K1\n");
-  run = Device("vid=6742,class=255", {"describe", "string=1"});
+  run = RunDevice("vid=6742,class=255", {"describe", "string=1"});
   EXPECT_EQ(run.out,
             "open OK\ndescribe 6742:0001 strings 0 0 class ff/00/00 endpoints 01/bulk 82/bulk\n"
             "string LIBUSB_ERROR_PIPE\n");
@@ -82,7 +78,7 @@ TEST(EmuDescriptors, DeviceConfigurationAndStrings) {
 
 TEST(EmuClaim, ClaimsAreExclusivePerOpenFile) {
   // The second open file (raw) uses the interface implicitly, as the kernel lets it.
-  const RunResult run = Device("vid=6742", {"claim", "raw-write=10", "release", "raw-write=10",
+  const RunResult run = RunDevice("vid=6742", {"claim", "raw-write=10", "release", "raw-write=10",
                                             "claim"});
   EXPECT_EQ(run.out,
             "open OK\nclaim OK\nraw-write EBUSY\nrelease OK\nraw-write OK 10\n"
@@ -90,7 +86,7 @@ TEST(EmuClaim, ClaimsAreExclusivePerOpenFile) {
 }
 
 TEST(EmuClaim, NoKernelDriverIsBoundAndUsbfsDoesNotCount) {
-  const RunResult run = Device("vid=6742", {"driver", "detach", "autodetach", "claim", "driver",
+  const RunResult run = RunDevice("vid=6742", {"driver", "detach", "autodetach", "claim", "driver",
                                             "release", "claim", "raw-status"});
   EXPECT_EQ(run.out,
             "open OK\ndriver 0\ndetach LIBUSB_ERROR_NOT_FOUND\nautodetach OK\nclaim OK\n"
@@ -106,7 +102,7 @@ TEST(EmuClaim, AClaimEndsWhenTheProgramCloses) {
 
 TEST(EmuClaim, ABusyDeviceRefusesItsInterface) {
   TempDir dir;
-  const RunResult run = Device("vid=6742,busy", {"claim", "autodetach", "claim", "status", "write=10"},
+  const RunResult run = RunDevice("vid=6742,busy", {"claim", "autodetach", "claim", "status", "write=10"},
                                {"--capture-dir", dir.path(), "--report"});
   // Requests to the interface fail in the kernel before reaching the device.
   EXPECT_EQ(run.out,
@@ -115,21 +111,22 @@ TEST(EmuClaim, ABusyDeviceRefusesItsInterface) {
   EXPECT_EQ(ReadFile(dir.File("001-002.bin")), "");
   EXPECT_EQ(run.err, "");
   // The other program holds it through usbfs, which libusb will not detach.
-  EXPECT_EQ(Device("vid=6742,busy", {"driver", "detach", "raw-write=1"}).out,
-            "open OK\ndriver 0\ndetach LIBUSB_ERROR_NOT_FOUND\nraw-write EBUSY\n");
+  EXPECT_EQ(RunDevice("vid=6742,busy", {"driver", "detach", "raw-write=1", "udev-driver"}).out,
+            "open OK\ndriver 0\ndetach LIBUSB_ERROR_NOT_FOUND\nraw-write EBUSY\n"
+            "udev-driver usbfs\n");
 }
 
 TEST(EmuWrap, LibusbWithoutSysfsLearnsTheDeviceFromTheNode) {
   // Speed (GET_SPEED), address (CONNECTINFO) and the configuration (a synchronous
   // GET_CONFIGURATION) all come from the node.
-  const RunResult run = Device("vid=6742,status=98", {"wrap", "raw-status"});
+  const RunResult run = RunDevice("vid=6742,status=98", {"wrap", "raw-status"});
   EXPECT_EQ(run.out, "open OK\nwrap OK speed 3 address 2 configuration 1\nraw-status 98\n")
       << run.err;
 }
 
 TEST(EmuBulk, BytesLandInTheCaptureFileExactly) {
   TempDir dir;
-  const RunResult run = Device("vid=6742", {"claim", "write=100000/4096", "write=0", "write=777"},
+  const RunResult run = RunDevice("vid=6742", {"claim", "write=100000/4096", "write=0", "write=777"},
                                {"--capture-dir", dir.path()});
   EXPECT_EQ(run.out, "open OK\nclaim OK\nwrite OK 100000\nwrite OK 0\nwrite OK 777\n");
   EXPECT_EQ(ReadFile(dir.File("001-002.bin")), Pattern(100000) + Pattern(777));
@@ -154,14 +151,14 @@ TEST(EmuBulk, CaptureFilesAppearWhenTheDeviceIsOpened) {
 TEST(EmuBulk, AnOldCaptureIsReplacedNotExtended) {
   TempDir dir;
   WriteFile(dir.File("001-002.bin"), "stale bytes from an earlier run");
-  Device("vid=6742", {"write=10"}, {"--capture-dir", dir.path()});
+  RunDevice("vid=6742", {"write=10"}, {"--capture-dir", dir.path()});
   EXPECT_EQ(ReadFile(dir.File("001-002.bin")), Pattern(10));
 }
 
 TEST(EmuBulk, TransfersOver16MiBFailLikeTheKernelsUsbfsLimit) {
   TempDir dir;
   const std::size_t mib = 1024 * 1024;
-  const RunResult run = Device(
+  const RunResult run = RunDevice(
       "vid=6742",
       {"claim", "write=" + std::to_string(20 * mib), "write=" + std::to_string(16 * mib + 1),
        "write=" + std::to_string(20 * mib) + "/" + std::to_string(mib),
@@ -175,7 +172,7 @@ TEST(EmuBulk, TransfersOver16MiBFailLikeTheKernelsUsbfsLimit) {
 
 TEST(EmuBulk, SynchronousBulkWritesAreCapturedToo) {
   TempDir dir;
-  const RunResult run = Device("vid=6742", {"raw-write=5000"}, {"--capture-dir", dir.path()});
+  const RunResult run = RunDevice("vid=6742", {"raw-write=5000"}, {"--capture-dir", dir.path()});
   EXPECT_EQ(run.out, "open OK\nraw-write OK 5000\n");
   EXPECT_EQ(ReadFile(dir.File("001-002.bin")), Pattern(5000));
 }
@@ -183,11 +180,11 @@ TEST(EmuBulk, SynchronousBulkWritesAreCapturedToo) {
 TEST(EmuBulk, AHangingDeviceTakesNothing) {
   TempDir dir;
   const Strings options = {"--capture-dir", dir.path(), "--report"};
-  RunResult run = Device("vid=6742,hang", {"claim", "write=100/100/200"}, options);
+  RunResult run = RunDevice("vid=6742,hang", {"claim", "write=100/100/200"}, options);
   EXPECT_EQ(run.out, "open OK\nclaim OK\nwrite LIBUSB_ERROR_TIMEOUT 0\n");
   EXPECT_EQ(ReadFile(dir.File("001-002.bin")), "");
   EXPECT_EQ(run.err, "");
-  run = Device("vid=6742,hang", {"raw-write=10/200"}, options);
+  run = RunDevice("vid=6742,hang", {"raw-write=10/200"}, options);
   EXPECT_EQ(run.out, "open OK\nraw-write ETIMEDOUT\n");
   EXPECT_EQ(ReadFile(dir.File("001-002.bin")), "");
   EXPECT_EQ(run.err, "");
@@ -195,7 +192,7 @@ TEST(EmuBulk, AHangingDeviceTakesNothing) {
 
 TEST(EmuVanish, TheDeviceTakesNBytesThenIsGone) {
   TempDir dir;
-  const RunResult run = Device("vid=6742,vanish-after=1000",
+  const RunResult run = RunDevice("vid=6742,vanish-after=1000",
                                {"claim", "write=3000/400", "status", "write=1", "raw-status"},
                                {"--capture-dir", dir.path(), "--report"});
   EXPECT_EQ(run.out, "open OK\nclaim OK\nwrite LIBUSB_ERROR_NO_DEVICE 1000\n"
@@ -207,12 +204,12 @@ TEST(EmuVanish, TheDeviceTakesNBytesThenIsGone) {
 }
 
 TEST(EmuVanish, ATransferEndingExactlyAtNSucceeds) {
-  const RunResult run = Device("vid=6742,vanish-after=1234", {"write=1234", "status", "raw-write=1"});
+  const RunResult run = RunDevice("vid=6742,vanish-after=1234", {"write=1234", "status", "raw-write=1"});
   EXPECT_EQ(run.out, "open OK\nwrite OK 1234\nstatus LIBUSB_ERROR_NO_DEVICE\nraw-write ENODEV\n");
 }
 
 TEST(EmuVanish, VanishAfterZeroIsGoneFromTheStart) {
-  const RunResult run = Device("vid=6742,vanish-after=0", {"claim", "status", "raw-status"});
+  const RunResult run = RunDevice("vid=6742,vanish-after=0", {"claim", "status", "raw-status"});
   EXPECT_EQ(run.out, "open OK\nclaim LIBUSB_ERROR_NO_DEVICE\nstatus LIBUSB_ERROR_NO_DEVICE\n"
                      "raw-status ENODEV\n");
 }
@@ -220,7 +217,7 @@ TEST(EmuVanish, VanishAfterZeroIsGoneFromTheStart) {
 TEST(EmuVanish, ASynchronousWriteAcrossNFails) {
   TempDir dir;
   const RunResult run =
-      Device("vid=6742,vanish-after=100", {"raw-write=150"}, {"--capture-dir", dir.path()});
+      RunDevice("vid=6742,vanish-after=100", {"raw-write=150"}, {"--capture-dir", dir.path()});
   EXPECT_EQ(run.out, "open OK\nraw-write ENODEV\n");
   EXPECT_EQ(ReadFile(dir.File("001-002.bin")), Pattern(100));
 }

@@ -55,6 +55,15 @@ RunResult RunClient(const std::vector<std::string>& options,
   return RunEmu(options, command);
 }
 
+RunResult RunDevice(const std::string& device_options, const std::vector<std::string>& steps,
+                    const std::vector<std::string>& extra) {
+  std::vector<std::string> options = {"--device", device_options};
+  options.insert(options.end(), extra.begin(), extra.end());
+  std::vector<std::string> args = {"1", "2"};
+  args.insert(args.end(), steps.begin(), steps.end());
+  return RunClient(options, args);
+}
+
 TempDir::TempDir() {
   char pattern[] = "/tmp/emu-test.XXXXXX";
   if (!mkdtemp(pattern)) throw std::runtime_error("mkdtemp failed");

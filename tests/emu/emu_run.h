@@ -20,6 +20,11 @@ RunResult RunEmu(const std::vector<std::string>& options, const std::vector<std:
 RunResult RunClient(const std::vector<std::string>& options,
                     const std::vector<std::string>& client_args);
 
+// emu-client on bus 1 address 2 running `steps`, with one device described by
+// `device_options` and korvo-emu's `extra` options.
+RunResult RunDevice(const std::string& device_options, const std::vector<std::string>& steps,
+                    const std::vector<std::string>& extra = {});
+
 // A fresh directory under /tmp, removed with its files when the object goes.
 class TempDir {
  public:

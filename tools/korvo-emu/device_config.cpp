@@ -3,6 +3,7 @@
 #include <set>
 #include <vector>
 
+#include "descriptors.h"
 #include "text_value.h"
 
 namespace korvo_emu {
@@ -48,13 +49,13 @@ std::optional<std::uint64_t> ParseUnsigned(std::string_view text, int base, std:
 bool NeedsValue(std::string_view key) {
   static const std::set<std::string_view> keys = {
       "vid", "pid", "bus", "dev", "manufacturer", "product", "vendor-db",
-      "model-db", "class", "status", "vanish-after"};
+      "model-db", "class", "status", "vanish-after", "driver"};
   return keys.count(key) != 0;
 }
 
 bool IsFlag(std::string_view key) {
   static const std::set<std::string_view> flags = {
-      "nonode", "roothub", "status-empty", "stall-status", "busy", "hang"};
+      "nonode", "roothub", "status-empty", "stall-status", "busy", "hang", "lp-busy"};
   return flags.count(key) != 0;
 }
 
@@ -118,7 +119,27 @@ void SetFlag(DeviceConfig& config, std::string_view key) {
   else if (key == "status-empty") config.status_reply = StatusReply::kEmpty;
   else if (key == "stall-status") config.status_reply = StatusReply::kStall;
   else if (key == "busy") config.busy = true;
+  else if (key == "lp-busy") config.lp_busy = true;
   else config.hang = true;
+}
+
+// A kernel driver's name as sysfs shows it; usbfs is not one (see busy).
+bool SetDriver(DeviceConfig& config, std::string_view value, std::string& error) {
+  constexpr std::size_t kMaxName = 255;  // what usbdevfs_getdriver holds, with its NUL
+  const bool plain = !value.empty() && value.size() <= kMaxName &&
+                     value.find_first_not_of("abcdefghijklmnopqrstuvwxyz"
+                                             "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_-.") ==
+                         std::string_view::npos;
+  if (!plain) {
+    error = "driver=" + std::string(value) + ": not a driver name";
+    return false;
+  }
+  if (value == "usbfs") {
+    error = "driver=usbfs: usbfs is a program's claim, see busy";
+    return false;
+  }
+  config.driver = std::string(value);
+  return true;
 }
 
 bool ApplyItem(DeviceConfig& config, const Item& item, std::string& error) {
@@ -138,6 +159,7 @@ bool ApplyItem(DeviceConfig& config, const Item& item, std::string& error) {
     error = std::string(item.key) + " needs a value (" + std::string(item.key) + "=...)";
     return false;
   }
+  if (item.key == "driver") return SetDriver(config, *item.value, error);
   const bool is_text = item.key == "manufacturer" || item.key == "product" ||
                        item.key == "vendor-db" || item.key == "model-db";
   return is_text ? SetText(config, item.key, *item.value, error)
@@ -149,6 +171,18 @@ bool CheckStatusKeys(const std::set<std::string_view>& seen, std::string& error)
                                      seen.count("stall-status"));
   if (count > 1) {
     error = "status=, status-empty and stall-status exclude each other";
+    return false;
+  }
+  return true;
+}
+
+bool CheckDriverKeys(const DeviceConfig& config, std::string& error) {
+  if (config.busy && config.driver) {
+    error = "busy and driver= exclude each other";
+    return false;
+  }
+  if (config.lp_busy && config.driver != kUsblpDriver) {
+    error = "lp-busy needs driver=usblp";
     return false;
   }
   return true;
@@ -180,6 +214,13 @@ std::optional<DeviceConfig> ParseDeviceConfig(std::string_view text, std::string
     return std::nullopt;
   }
   if (!CheckStatusKeys(seen, error)) return std::nullopt;
+  if (!CheckDriverKeys(config, error)) return std::nullopt;
+  // Most devices that are not printers stall the printer class's request.
+  const bool status_given =
+      seen.count("status") + seen.count("status-empty") + seen.count("stall-status") != 0;
+  if (!status_given && config.interface_class != kPrinterClass) {
+    config.status_reply = StatusReply::kStall;
+  }
   return config;
 }
 

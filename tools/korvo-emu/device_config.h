@@ -27,7 +27,13 @@ struct DeviceConfig {
   bool has_node = true;
   bool root_hub = false;  // the bus's root hub, named usbB in sysfs
   std::uint8_t interface_class = 7;  // printer
+  // The kernel driver bound to the interface at the start (usblp, usb-storage...),
+  // if any. usblp also brings the lp node /dev/usb/lpN.
+  std::optional<std::string> driver;
+  bool lp_busy = false;  // another program holds the lp node open
 
+  // Without status=/status-empty/stall-status: the byte for a printer interface,
+  // a stall for any other class.
   StatusReply status_reply = StatusReply::kByte;
   std::uint8_t status_byte = 0x18;
   bool busy = false;
@@ -37,5 +43,7 @@ struct DeviceConfig {
 
 // Parses one description. Returns nullopt with `error` set on any mistake.
 std::optional<DeviceConfig> ParseDeviceConfig(std::string_view text, std::string& error);
+
+inline constexpr char kUsblpDriver[] = "usblp";
 
 }  // namespace korvo_emu

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "child_process.h"
+#include "driver_view.h"
 #include "options.h"
 #include "testbed.h"
 #include "usbfs_device.h"
@@ -26,9 +27,18 @@ std::string Joined(const gchar* list, const std::string& item, bool in_front) {
   return in_front ? item + ":" + list : std::string(list) + ":" + item;
 }
 
-std::vector<std::string> ChildEnvironment() {
+bool HasUsblp(const korvo_emu::Options& options) {
+  for (const korvo_emu::DeviceConfig& config : options.devices) {
+    if (config.driver == korvo_emu::kUsblpDriver) return true;
+  }
+  return false;
+}
+
+std::vector<std::string> ChildEnvironment(const korvo_emu::Options& options) {
   gchar** environment = g_get_environ();
-  const std::string preload = Joined(g_environ_getenv(environment, "LD_PRELOAD"), kPreload, true);
+  std::string preload = Joined(g_environ_getenv(environment, "LD_PRELOAD"), kPreload, true);
+  // usblp's open goes in front of umockdev's, which it calls.
+  if (HasUsblp(options)) preload = Joined(preload.c_str(), KORVO_EMU_LP_PRELOAD, true);
   environment = g_environ_setenv(environment, "LD_PRELOAD", preload.c_str(), TRUE);
   // AddressSanitizer refuses to start when a preload comes before its runtime.
   const gchar* asan = g_environ_getenv(environment, "ASAN_OPTIONS");
@@ -59,17 +69,27 @@ bool MakeCaptureDir(const korvo_emu::Options& options) {
 }
 
 using Devices = std::vector<std::unique_ptr<korvo_emu::UsbfsDevice>>;
+using DriverViews = std::vector<std::unique_ptr<korvo_emu::DriverView>>;
 
 bool AddDevices(const korvo_emu::Options& options, korvo_emu::Testbed& testbed,
-                Devices& devices) {
+                Devices& devices, DriverViews& views) {
   std::string error;
+  int lp_minor = 0;  // usblp numbers its nodes in the order it finds printers
   for (std::size_t i = 0; i < options.devices.size(); ++i) {
     const korvo_emu::DeviceConfig& config = options.devices[i];
-    if (!testbed.AddDevice(config, i, error)) break;
-    if (!config.has_node) continue;
+    std::string interface_path;
+    if (!testbed.AddDevice(config, i, interface_path, error)) break;
     devices.push_back(
         std::make_unique<korvo_emu::UsbfsDevice>(config, CapturePath(options, config)));
-    if (!testbed.AttachHandler(korvo_emu::NodePath(config), devices.back()->handler(), error)) {
+    views.push_back(
+        std::make_unique<korvo_emu::DriverView>(testbed, config, interface_path, lp_minor));
+    if (config.driver == korvo_emu::kUsblpDriver) ++lp_minor;
+    korvo_emu::DriverView& view = *views.back();
+    if (!view.Create(error)) break;
+    devices.back()->OnDriverChange(
+        [&view](const std::optional<std::string>& driver) { view.Changed(driver); });
+    if (config.has_node &&
+        !testbed.AttachHandler(korvo_emu::NodePath(config), devices.back()->handler(), error)) {
       break;
     }
   }
@@ -91,20 +111,24 @@ void WarnAboutWrittenNodes(const korvo_emu::Options& options, const korvo_emu::T
 int Run(const korvo_emu::Options& options) {
   std::string error;
   Devices devices;
+  DriverViews views;  // outlive the testbed, whose thread may still use them
   std::unique_ptr<korvo_emu::Testbed> testbed = korvo_emu::Testbed::Create(error);
   if (!testbed) {
     std::fprintf(stderr, "korvo-emu: %s\n", error.c_str());
     return kExitEmulator;
   }
   // Everything exists before the command starts: adding devices later races with it.
-  if (!AddDevices(options, *testbed, devices)) return kExitEmulator;
-  const int status = korvo_emu::RunCommand(options.command, ChildEnvironment());
+  if (!AddDevices(options, *testbed, devices, views)) return kExitEmulator;
+  const int status = korvo_emu::RunCommand(options.command, ChildEnvironment(options));
   WarnAboutWrittenNodes(options, *testbed);
   testbed.reset();  // stops the device emulation before the devices go
   if (options.report) {
     for (const auto& device : devices) {
       if (const auto summary = device->Summary()) {
         std::fprintf(stderr, "korvo-emu: %s\n", summary->c_str());
+      }
+      if (const auto driver = device->DriverSummary()) {
+        std::fprintf(stderr, "korvo-emu: %s\n", driver->c_str());
       }
     }
   }

@@ -4,8 +4,12 @@
 #include <glib/gstdio.h>
 #include <umockdev.h>
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <string_view>
 #include <utility>
 
 #include "descriptors.h"
@@ -14,6 +18,8 @@ namespace korvo_emu {
 namespace {
 
 using Pairs = std::vector<std::pair<std::string, std::string>>;
+
+constexpr int kUsbMajor = 180;  // the character devices of USB class drivers (usbmisc)
 
 std::string Format(const char* format, auto... args) {
   char buffer[256];
@@ -133,6 +139,8 @@ std::string NodePath(const DeviceConfig& config) {
   return Format("/dev/bus/usb/%03d/%03d", config.bus, config.address);
 }
 
+std::string LpNodePath(int minor) { return Format("/dev/usb/lp%d", minor); }
+
 std::unique_ptr<Testbed> Testbed::Create(std::string& error) {
   // umockdev's sockets live in the testbed directory and break silently when their
   // path gets long, so keep the testbed directly under /tmp whatever TMPDIR says.
@@ -158,7 +166,8 @@ Testbed::Testbed(UMockdevTestbed* testbed) : testbed_(testbed) {
 
 Testbed::~Testbed() { g_object_unref(testbed_); }  // removes the testbed directory
 
-bool Testbed::AddDevice(const DeviceConfig& config, std::size_t index, std::string& error) {
+bool Testbed::AddDevice(const DeviceConfig& config, std::size_t index,
+                        std::string& interface_path, std::string& error) {
   const int port = config.root_hub ? 0 : ++ports_per_bus_[static_cast<std::size_t>(config.bus)];
   const std::string name = SysfsName(config, index, port);
   StringArray attributes(DeviceAttributes(config, port));
@@ -191,21 +200,73 @@ bool Testbed::AddDevice(const DeviceConfig& config, std::size_t index, std::stri
     error = "umockdev could not add interface " + interface_name;
     return false;
   }
+  interface_path = interface;
   g_free(interface);
   return !config.has_node || CreateNode(config, error);
 }
 
+bool Testbed::AddLpNode(const std::string& interface_path, int minor, std::string& error) {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  // Named from /sys/devices down, like the interface: umockdev checks a parent
+  // in the real /sys.
+  constexpr std::string_view kDevices = "/sys/devices/";
+  const std::string name =
+      interface_path.substr(kDevices.size()) + Format("/usbmisc/lp%d", minor);
+  StringArray attributes({{"dev", Format("%d:%d\n", kUsbMajor, minor)}});
+  StringArray properties({{"MAJOR", Format("%d", kUsbMajor)},
+                          {"MINOR", Format("%d", minor)},
+                          {"DEVNAME", LpNodePath(minor)}});
+  gchar* added = umockdev_testbed_add_devicev(testbed_, "usbmisc", name.c_str(), nullptr,
+                                              attributes.get(), properties.get());
+  if (!added) {
+    error = "umockdev could not add " + name;
+    return false;
+  }
+  g_free(added);
+  return CreateFile(LpNodePath(minor), {}, error);
+}
+
+void Testbed::RemoveLpNode(const std::string& interface_path, int minor) {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  // Removes the node in /dev too.
+  const std::string path = interface_path + Format("/usbmisc/lp%d", minor);
+  umockdev_testbed_remove_device(testbed_, path.c_str());
+}
+
+void Testbed::SetDriverLink(const std::string& interface_path,
+                            const std::optional<std::string>& driver) {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  const std::string link = root_dir_ + interface_path + "/driver";
+  g_unlink(link.c_str());
+  if (!driver) return;
+  const std::string drivers = "/sys/bus/usb/drivers/" + *driver;
+  g_mkdir_with_parents((root_dir_ + drivers).c_str(), 0755);
+  // Relative, as in sysfs: up from the interface to /sys, then down.
+  std::string target;
+  for (std::size_t slash = interface_path.find('/', 1); slash != std::string::npos;
+       slash = interface_path.find('/', slash + 1)) {
+    target += "../";
+  }
+  target += drivers.substr(std::string_view("/sys/").size());
+  if (symlink(target.c_str(), link.c_str()) != 0) {
+    std::fprintf(stderr, "korvo-emu: cannot link %s: %s\n", link.c_str(), g_strerror(errno));
+  }
+}
+
 // umockdev creates no /dev node for a device; libusb reads the descriptors from it.
 bool Testbed::CreateNode(const DeviceConfig& config, std::string& error) {
-  const std::string path = root_dir_ + NodePath(config);
+  return CreateFile(NodePath(config), AllDescriptors(config), error);
+}
+
+bool Testbed::CreateFile(const std::string& node, const Bytes& contents, std::string& error) {
+  const std::string path = root_dir_ + node;
   gchar* dir = g_path_get_dirname(path.c_str());
   const int made = g_mkdir_with_parents(dir, 0755);
   g_free(dir);
-  const Bytes descriptors = AllDescriptors(config);
   GError* gerror = nullptr;
   if (made != 0 ||
-      !g_file_set_contents(path.c_str(), reinterpret_cast<const gchar*>(descriptors.data()),
-                           static_cast<gssize>(descriptors.size()), &gerror)) {
+      !g_file_set_contents(path.c_str(), reinterpret_cast<const gchar*>(contents.data()),
+                           static_cast<gssize>(contents.size()), &gerror)) {
     error = "cannot create " + path + (gerror ? std::string(": ") + gerror->message : "");
     if (gerror) g_error_free(gerror);
     return false;

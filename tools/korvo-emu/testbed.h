@@ -2,9 +2,12 @@
 #pragma once
 
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "descriptors.h"
 #include "device_config.h"
 
 typedef struct _UMockdevTestbed UMockdevTestbed;
@@ -23,7 +26,19 @@ class Testbed {
 
   // Adds the device and its interface to sysfs and, unless it has no node, creates
   // /dev/bus/usb/BBB/DDD. `index` is the position among all devices.
-  bool AddDevice(const DeviceConfig& config, std::size_t index, std::string& error);
+  // `interface_path` receives the interface's sysfs path.
+  bool AddDevice(const DeviceConfig& config, std::size_t index, std::string& interface_path,
+                 std::string& error);
+
+  // usblp's character device: the usbmisc device lpN below the interface and the
+  // node /dev/usb/lpN, as usblp registers them when it binds and drops them
+  // when it is unbound. Safe from umockdev's thread while the command runs.
+  bool AddLpNode(const std::string& interface_path, int minor, std::string& error);
+  void RemoveLpNode(const std::string& interface_path, int minor);
+
+  // The interface's sysfs `driver` link to /sys/bus/usb/drivers/NAME, or none.
+  // Safe from umockdev's thread too.
+  void SetDriverLink(const std::string& interface_path, const std::optional<std::string>& driver);
 
   // Routes the ioctls on a device node to `handler`.
   bool AttachHandler(const std::string& node, UMockdevIoctlBase* handler, std::string& error);
@@ -37,13 +52,18 @@ class Testbed {
  private:
   explicit Testbed(UMockdevTestbed* testbed);
   bool CreateNode(const DeviceConfig& config, std::string& error);
+  bool CreateFile(const std::string& node, const Bytes& contents, std::string& error);
 
   UMockdevTestbed* testbed_;
   std::string root_dir_;
   std::vector<int> ports_per_bus_ = std::vector<int>(256, 0);
+  std::mutex mutex_;  // lp nodes and driver links change on umockdev's thread
 };
 
 // "/dev/bus/usb/BBB/DDD" of a device.
 std::string NodePath(const DeviceConfig& config);
+
+// "/dev/usb/lpN".
+std::string LpNodePath(int minor);
 
 }  // namespace korvo_emu

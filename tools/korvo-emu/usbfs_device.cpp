@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 
 #include "usbfs_internal.h"
 
@@ -108,6 +109,11 @@ std::optional<Reply> DeviceRequest(ClientState& state, unsigned long request,
   }
 }
 
+void TellDriverChange(DeviceCore& device, const std::optional<std::string>& before) {
+  std::optional<std::string> now = BoundDriver(device);
+  if (now != before && device.driver_changed) device.driver_changed(now);
+}
+
 std::optional<Reply> Dispatch(ClientState& state, UMockdevIoctlClient* client,
                               Completions& out) {
   const unsigned long request = umockdev_ioctl_client_get_request(client);
@@ -167,7 +173,9 @@ gboolean HandleIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer) 
   std::optional<Reply> reply;
   {
     const std::lock_guard<std::mutex> lock(state->device->mutex);
+    const std::optional<std::string> before = BoundDriver(*state->device);
     reply = Dispatch(*state, client, out);
+    TellDriverChange(*state->device, before);
   }
   if (reply) umockdev_ioctl_client_complete(client, reply->result, reply->error);
   Finish(out);
@@ -178,7 +186,9 @@ gboolean HandleIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer) 
 void Forget(ClientState& state) {
   if (state.gone) return;
   state.gone = true;
+  const std::optional<std::string> before = BoundDriver(*state.device);
   ForgetClaim(state);
+  TellDriverChange(*state.device, before);
   DropUrbs(state);
   std::vector<ClientState*>& clients = state.device->clients;
   clients.erase(std::remove(clients.begin(), clients.end(), &state), clients.end());
@@ -229,6 +239,19 @@ UsbfsDevice::~UsbfsDevice() {
 std::optional<std::string> UsbfsDevice::Summary() const {
   const std::lock_guard<std::mutex> lock(core_->mutex);
   return core_->received.Summary();
+}
+
+std::optional<std::string> UsbfsDevice::DriverSummary() const {
+  if (!core_->config.driver) return std::nullopt;
+  const std::lock_guard<std::mutex> lock(core_->mutex);
+  char device[16];
+  std::snprintf(device, sizeof device, "%03d/%03d", core_->config.bus, core_->config.address);
+  return std::string(device) + " driver " + BoundDriver(*core_).value_or("none");
+}
+
+void UsbfsDevice::OnDriverChange(DriverChange changed) {
+  const std::lock_guard<std::mutex> lock(core_->mutex);
+  core_->driver_changed = std::move(changed);
 }
 
 }  // namespace korvo_emu

@@ -2,6 +2,7 @@
 // libusb sends on its /dev/bus/usb node, the way Linux and the device would.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -26,6 +27,15 @@ class UsbfsDevice {
 
   // The --report line, if anything was written to the device.
   std::optional<std::string> Summary() const;
+
+  // The --report line "BBB/DDD driver NAME" (or "none" when unbound), for a
+  // device that was given a kernel driver.
+  std::optional<std::string> DriverSummary() const;
+
+  // `changed` runs on umockdev's thread with the interface's driver (or none)
+  // whenever a request or a closed file changes it; set before any program runs.
+  using DriverChange = std::function<void(const std::optional<std::string>&)>;
+  void OnDriverChange(DriverChange changed);
 
  private:
   std::shared_ptr<DeviceCore> core_;

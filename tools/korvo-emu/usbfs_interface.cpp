@@ -1,11 +1,16 @@
 // Interface claims as Linux's usbfs keeps them: per open file, exclusive, and
 // taken implicitly by the first transfer that needs the interface. `busy` means
 // another program holds interface 0 through usbfs, and does not let go.
+// The interface has at most one driver: a kernel driver (driver=NAME), or usbfs
+// while a program holds it. Unbinding never rebinds anything by itself; only
+// USBDEVFS_CONNECT does, as in the kernel.
 #include <sys/ioctl.h>
 #include <linux/usbdevice_fs.h>  // needs sys/ioctl.h first
 
 #include <cerrno>
 #include <cstring>
+#include <optional>
+#include <string>
 
 #include "usbfs_internal.h"
 
@@ -15,13 +20,16 @@ namespace {
 constexpr unsigned kInterfaceBits = 8 * sizeof(unsigned long);  // the kernel's ifclaimed
 constexpr char kUsbfsDriver[] = "usbfs";
 
-bool IsDriverBound(const ClientState& state) {
-  return state.device->config.busy || state.device->claim_owner != nullptr;
-}
+bool IsDriverBound(const ClientState& state) { return BoundDriver(*state.device).has_value(); }
 
-// Unbinds usbfs from the interface, ending whichever open file's claim.
+// Unbinds the interface's driver: a kernel driver lets go, usbfs ends whichever
+// open file's claim.
 Reply Detach(ClientState& state, Completions& out) {
   DeviceCore& device = *state.device;
+  if (device.kernel_driver) {
+    device.kernel_driver.reset();
+    return Ok();
+  }
   if (device.config.busy) return Fail(EBUSY);
   ClientState* owner = device.claim_owner;
   owner->claimed = false;
@@ -31,6 +39,13 @@ Reply Detach(ClientState& state, Completions& out) {
 }
 
 }  // namespace
+
+std::optional<std::string> BoundDriver(const DeviceCore& device) {
+  if (device.received.vanished()) return std::nullopt;  // unplugged: every driver let go
+  if (device.kernel_driver) return device.kernel_driver;
+  if (device.config.busy || device.claim_owner != nullptr) return std::string(kUsbfsDriver);
+  return std::nullopt;
+}
 
 Reply ClaimInterface(ClientState& state, unsigned interface) {
   if (interface >= kInterfaceBits) return Fail(EINVAL);
@@ -77,21 +92,25 @@ Reply CheckRecipient(ClientState& state, const SetupPacket& setup) {
 }
 
 Reply GetDriver(ClientState& state, usbdevfs_getdriver& request) {
-  if (request.interface != kInterfaceNumber || !IsDriverBound(state)) return Fail(ENODATA);
-  std::strncpy(request.driver, kUsbfsDriver, sizeof request.driver);
+  const std::optional<std::string> driver = BoundDriver(*state.device);
+  if (request.interface != kInterfaceNumber || !driver) return Fail(ENODATA);
+  std::memset(request.driver, 0, sizeof request.driver);
+  driver->copy(request.driver, sizeof request.driver - 1);
   return Ok();
 }
 
 Reply DisconnectClaim(ClientState& state, const usbdevfs_disconnect_claim& request,
                       Completions& out) {
   if (request.interface != kInterfaceNumber) return Fail(EINVAL);
-  if (IsDriverBound(state)) {
-    const bool names_usbfs =
-        std::strncmp(request.driver, kUsbfsDriver, sizeof request.driver) == 0;
-    if ((request.flags & USBDEVFS_DISCONNECT_CLAIM_IF_DRIVER) && !names_usbfs) {
+  if (const std::optional<std::string> driver = BoundDriver(*state.device)) {
+    // Compared as the kernel does: at most the field's size, the program's
+    // string need not end in a NUL.
+    const bool names_driver =
+        std::strncmp(request.driver, driver->c_str(), sizeof request.driver) == 0;
+    if ((request.flags & USBDEVFS_DISCONNECT_CLAIM_IF_DRIVER) && !names_driver) {
       return Fail(EBUSY);
     }
-    if ((request.flags & USBDEVFS_DISCONNECT_CLAIM_EXCEPT_DRIVER) && names_usbfs) {
+    if ((request.flags & USBDEVFS_DISCONNECT_CLAIM_EXCEPT_DRIVER) && names_driver) {
       return Fail(EBUSY);
     }
     const Reply detached = Detach(state, out);
@@ -107,8 +126,13 @@ Reply DriverIoctl(ClientState& state, int interface, int code, Completions& out)
     return IsDriverBound(state) ? Detach(state, out) : Fail(ENODATA);
   }
   if (request == USBDEVFS_CONNECT) {
-    // No kernel driver matches the emulated device: binding finds none.
-    return IsDriverBound(state) ? Fail(EBUSY) : Ok(0);
+    // The kernel's device_attach(): 1 when a driver bound, 0 when none matched.
+    // Only the configured driver matches the emulated device.
+    if (IsDriverBound(state)) return Fail(EBUSY);
+    DeviceCore& device = *state.device;
+    if (!device.config.driver) return Ok(0);
+    device.kernel_driver = device.config.driver;
+    return Ok(1);
   }
   return Fail(ENOTTY);
 }

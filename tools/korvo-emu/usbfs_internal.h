@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -47,13 +48,19 @@ inline Reply Fail(int error) { return Reply{-1, error}; }
 
 struct DeviceCore {
   DeviceCore(const DeviceConfig& device_config, std::optional<std::string> capture_path)
-      : config(device_config), received(device_config, std::move(capture_path)) {}
+      : config(device_config),
+        received(device_config, std::move(capture_path)),
+        kernel_driver(device_config.driver) {}
 
   const DeviceConfig config;
   std::mutex mutex;
   ReceivedData received;
   ClientState* claim_owner = nullptr;  // which open file holds interface 0
   std::vector<ClientState*> clients;   // open files, for the disconnect
+  // The kernel driver bound to interface 0 now, if any (never usbfs).
+  std::optional<std::string> kernel_driver;
+  // Told the driver bound now whenever that changes (see BoundDriver).
+  std::function<void(const std::optional<std::string>&)> driver_changed;
 };
 
 // One submitted URB, from SUBMITURB until the program reaps it.
@@ -100,6 +107,8 @@ Reply DisconnectClaim(ClientState& state, const usbdevfs_disconnect_claim& reque
                       Completions& out);
 // USBDEVFS_IOCTL: DISCONNECT and CONNECT of the interface's kernel driver.
 Reply DriverIoctl(ClientState& state, int interface, int code, Completions& out);
+// The driver bound to interface 0 ("usbfs" while a program holds it), if any.
+std::optional<std::string> BoundDriver(const DeviceCore& device);
 // The open file is closed: its claim ends.
 void ForgetClaim(ClientState& state);
 

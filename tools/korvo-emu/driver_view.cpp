@@ -1,0 +1,43 @@
+#include "driver_view.h"
+
+#include <cstdio>
+#include <utility>
+
+#include "testbed.h"
+
+namespace korvo_emu {
+
+DriverView::DriverView(Testbed& testbed, const DeviceConfig& config, std::string interface_path,
+                       int lp_minor)
+    : testbed_(testbed), config_(config), interface_path_(std::move(interface_path)) {
+  if (config_.driver == kUsblpDriver) {
+    lp_node_ = std::make_unique<LpNode>(testbed_, interface_path_, lp_minor);
+  }
+}
+
+bool DriverView::Create(std::string& error) {
+  // Another program's claim binds usbfs; a device gone from the start has none.
+  if (config_.vanish_after == 0u) return true;
+  const std::optional<std::string> driver = config_.busy ? "usbfs" : config_.driver;
+  if (driver) testbed_.SetDriverLink(interface_path_, driver);
+  if (!lp_node_) return true;
+  usblp_bound_ = true;
+  return lp_node_->Create(config_.lp_busy, error);
+}
+
+void DriverView::Changed(const std::optional<std::string>& driver) {
+  testbed_.SetDriverLink(interface_path_, driver);
+  if (!lp_node_) return;
+  const bool usblp = driver == kUsblpDriver;
+  if (usblp == usblp_bound_) return;
+  usblp_bound_ = usblp;
+  if (!usblp) {
+    lp_node_->Remove();
+    return;
+  }
+  // usblp bound again: a new node, not held by anyone.
+  std::string error;
+  if (!lp_node_->Create(false, error)) std::fprintf(stderr, "korvo-emu: %s\n", error.c_str());
+}
+
+}  // namespace korvo_emu
