@@ -54,6 +54,7 @@ struct DeviceRun {
   bool captured = false;  // the device node was opened and a capture file made
   std::string received;   // the first device's bulk OUT bytes
   std::string report;     // korvo-emu's --report line for it, if any
+  std::string driver;     // the kernel driver bound at the end, "none", or "" if not told
 };
 
 // Bytes that differ from position to position, so that a lost, shifted or
@@ -90,6 +91,11 @@ inline DeviceRun RunOnDevice(const WorkDir& dir, const std::string& deviceOption
   std::smatch found;
   if (std::regex_search(run.process.err, found, kReport)) {
     run.report = found.str();
+    run.process.err = found.prefix().str() + found.suffix().str();
+  }
+  static const std::regex kDriver("korvo-emu: 001/002 driver (\\S+)\n");
+  if (std::regex_search(run.process.err, found, kDriver)) {
+    run.driver = found[1].str();
     run.process.err = found.prefix().str() + found.suffix().str();
   }
   return run;
