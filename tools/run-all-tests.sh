@@ -1,14 +1,25 @@
 #!/usr/bin/env bash
 # Builds with warnings as errors and runs every test: the unit tests, the
-# emulator's own tests and the end-to-end tests on emulated devices; then the
-# 32-bit Windows build and its tests under Wine (skipped, with a notice, when
-# the cross toolchain or Wine is not installed: `.ci/install-deps --windows`).
+# emulator's own tests and the end-to-end tests on emulated devices; the
+# tests on the real Linux USB stack in a QEMU VM; then the 32-bit Windows
+# build and its tests under Wine. The VM and Windows parts are skipped, with a
+# notice, when their tools are not installed (`.ci/install-deps --vm`,
+# `--windows`), except in CI.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 cmake --preset ci
 cmake --build --preset ci -j"$(nproc)"
 ctest --preset ci -j"$(nproc)"
+
+if command -v qemu-system-x86_64 >/dev/null && command -v busybox >/dev/null; then
+  bash tools/vm/run-vm-tests.sh build/korvo-test
+elif [ -n "${CI:-}" ]; then
+  echo "QEMU or busybox is missing" >&2
+  exit 1
+else
+  echo "Skipping the VM tests: run '.ci/install-deps --vm' first." >&2
+fi
 
 if command -v i686-w64-mingw32-g++-posix >/dev/null && command -v wine >/dev/null; then
   bash tools/windows/run-tests.sh
