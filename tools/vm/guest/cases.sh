@@ -182,9 +182,11 @@ case_file_locked() {
   wait "$locker" 2>/dev/null
 }
 
-# SIGINT while the device holds the write (its side does not read): the
-# tool gives the printer back to usblp, then dies of the signal.
-case_sigint_held_write() {
+# A signal while the device holds the write (its side does not read): the
+# tool gives the printer back to usblp, then dies of the signal, as the
+# shell sees it: 128 + the signal's number.
+signal_held_write() {
+  local signal=$1 status=$2
   replug printer || { note "the printer did not come up"; return; }
   make_file "$MEDIUM"
   start_receiver --hold-after 0 --mark /tmp/receiver.held
@@ -192,17 +194,21 @@ case_sigint_held_write() {
   wait_for -s "$OUT" 300 || note "no status line"
   sleep 2
   if kill -0 "$tool" 2>/dev/null; then
-    kill -INT "$tool"
-    wait "$tool"
+    kill -"$signal" "$tool"
+    wait "$tool" 2>/dev/null  # without the shell's "Hangup"
     rc=$?
-    expect_rc 130
+    expect_rc "$status"
   else
     wait "$tool"
-    note "the write was not held: korvo-test ended with $? before the signal"
+    note "the write was not held: korvo-test ended with $? before SIG$signal"
   fi
   stop_receiver
   expect_usblp_bound
 }
+
+case_sigint_held_write() { signal_held_write INT 130; }
+case_sigterm_held_write() { signal_held_write TERM 143; }
+case_sighup_held_write() { signal_held_write HUP 129; }
 
 # stdout goes nowhere (`korvo-test FILE | true`): the file is still sent.
 case_sigpipe() {
@@ -273,7 +279,7 @@ case_64mib() {
 }
 
 ALL_CASES="usblp-idle port-status usblp-in-use file-missing file-locked sigint-held-write
-  sigpipe unplug-mid-transfer usb-storage-left-alone 64mib"
+  sigterm-held-write sighup-held-write sigpipe unplug-mid-transfer usb-storage-left-alone 64mib"
 
 # run_cases [NAME...]: the named cases (all by default), in that order; the
 # case "usblp-idle" runs case_usblp_idle.
