@@ -153,15 +153,22 @@ case_usblp_in_use() {
   wait "$holder" 2>/dev/null
 }
 
-case_file_missing() {
-  replug printer || { note "the printer did not come up"; return; }
+# An exit the tool takes after it has opened the device: its message, exit
+# status 1, nothing sent, and usblp bound again.
+early_exit() {
+  local path=$1 message=$2
   start_receiver
-  run_tool -- /tmp/missing.bin
+  run_tool -- "$path"
   stop_receiver
   expect_rc 1
-  expect_stdout_line "Can not open file /tmp/missing.bin"
+  expect_stdout_line "$message $path"
   expect_received_nothing
   expect_usblp_bound
+}
+
+case_file_missing() {
+  replug printer || { note "the printer did not come up"; return; }
+  early_exit /tmp/missing.bin "Can not open file"
 }
 
 # A file that another program has locked cannot be opened either.
@@ -171,15 +178,16 @@ case_file_locked() {
   korvo-gadget lock "$SENT" > /tmp/lock.out &
   local locker=$!
   wait_for -s /tmp/lock.out || note "could not lock the file"
-  start_receiver
-  run_tool -- "$SENT"
-  stop_receiver
-  expect_rc 1
-  expect_stdout_line "Can not open file $SENT"
-  expect_received_nothing
-  expect_usblp_bound
+  early_exit "$SENT" "Can not open file"
   kill "$locker"
   wait "$locker" 2>/dev/null
+}
+
+# A file that cannot be read whole: /proc's files measure 0 bytes and then
+# give more.
+case_file_unreadable() {
+  replug printer || { note "the printer did not come up"; return; }
+  early_exit /proc/version "Can not read file"
 }
 
 # A signal while the device holds the write (its side does not read): the
@@ -278,7 +286,7 @@ case_64mib() {
   rm -f "$SENT" "$RECEIVED"
 }
 
-ALL_CASES="usblp-idle port-status usblp-in-use file-missing file-locked sigint-held-write
+ALL_CASES="usblp-idle port-status usblp-in-use file-missing file-locked file-unreadable sigint-held-write
   sigterm-held-write sighup-held-write sigpipe unplug-mid-transfer usb-storage-left-alone 64mib"
 
 # run_cases [NAME...]: the named cases (all by default), in that order; the
