@@ -62,6 +62,7 @@ run_tool() {
   local options=
   [ "$1" = "--" ] || { options=$1; shift; }
   shift
+  # shellcheck disable=SC2086 # no option is an empty word
   korvo-gadget exec $options -- timeout -s KILL "$TOOL_TIMEOUT" "$KORVO_TEST" "$@" > "$OUT" 2> "$ERR"
   rc=$?
 }
@@ -156,7 +157,7 @@ case_usblp_in_use() {
 # An exit the tool takes after it has opened the device: its message, exit
 # status 1, nothing sent, and usblp bound again.
 early_exit() {
-  local path=$1 message=$2
+  local path="$1" message="$2"
   start_receiver
   run_tool -- "$path"
   stop_receiver
@@ -194,7 +195,7 @@ case_file_unreadable() {
 # tool gives the printer back to usblp, then dies of the signal, as the
 # shell sees it: 128 + the signal's number.
 signal_held_write() {
-  local signal=$1 status=$2
+  local signal="$1" status="$2"
   replug printer || { note "the printer did not come up"; return; }
   make_file "$MEDIUM"
   start_receiver --hold-after 0 --mark /tmp/receiver.held
@@ -268,8 +269,9 @@ case_usb_storage_left_alone() {
   expect_stdout ""
   expect_stderr "Unable to open $STORAGE_DESCRIPTION"
   [ "$(bound_driver)" = usb-storage ] || note "usb-storage is not bound (driver: '$(bound_driver)')"
-  [ -n "$inode" ] && [ "$(stat -c %i "$host" 2>/dev/null)" = "$inode" ] ||
+  if [ -z "$inode" ] || [ "$(stat -c %i "$host" 2>/dev/null)" != "$inode" ]; then
     note "usb-storage was detached (SCSI host ${host##*/} is not the one before)"
+  fi
   unplug storage
 }
 
@@ -293,7 +295,9 @@ ALL_CASES="usblp-idle port-status usblp-in-use file-missing file-locked file-unr
 # case "usblp-idle" runs case_usblp_idle.
 run_cases() {
   local name
-  for name in ${*:-$ALL_CASES}; do
+  # shellcheck disable=SC2086 # one case name a word
+  [ $# -gt 0 ] || set -- $ALL_CASES
+  for name in "$@"; do
     if type "case_$(echo "$name" | tr - _)" >/dev/null 2>&1; then
       run_case "$name" "case_$(echo "$name" | tr - _)"
     else

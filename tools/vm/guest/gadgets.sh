@@ -7,13 +7,13 @@ UDC=dummy_udc.0
 PRINTER_NODE=/dev/g_printer0
 LP_NODE=/dev/usb/lp0
 DISK_IMAGE=/tmp/disk.img
-# How korvo-test names them: manufacturer and product strings.
-PRINTER_DESCRIPTION="KORVO K1 Printer"
-STORAGE_DESCRIPTION="KORVO Disk"
+# How korvo-test names them (cases.sh): manufacturer and product strings.
+export PRINTER_DESCRIPTION="KORVO K1 Printer"
+export STORAGE_DESCRIPTION="KORVO Disk"
 
 # make_gadget NAME VENDOR PRODUCT MANUFACTURER PRODUCT-STRING SERIAL
 make_gadget() {
-  local dir=$GADGETS/$1
+  local dir="$GADGETS/$1"
   mkdir "$dir" || return 1
   echo "$2" > "$dir/idVendor"
   echo "$3" > "$dir/idProduct"
@@ -41,13 +41,21 @@ make_storage_gadget() {
   ln -s "$function" "$GADGETS/storage/configs/c.1/"
 }
 
-# wait_for TEST PATH [TENTHS]: polls until `test TEST PATH` holds (-e: there,
-# ! -e: gone); 5 s by default.
+# wait_for TEST PATH [TENTHS]: polls until `test TEST PATH` holds; 5 s by
+# default.
 wait_for() {
-  local negate= tenths
-  if [ "$1" = "!" ]; then negate="!"; shift; fi
-  tenths=${3:-50}
-  while ! [ $negate "$1" "$2" ]; do
+  local tenths="${3:-50}"
+  until test "$1" "$2"; do
+    tenths=$((tenths - 1))
+    [ "$tenths" -gt 0 ] || return 1
+    sleep 0.1
+  done
+}
+
+# wait_gone PATH [TENTHS]
+wait_gone() {
+  local tenths="${2:-50}"
+  while [ -e "$1" ]; do
     tenths=$((tenths - 1))
     [ "$tenths" -gt 0 ] || return 1
     sleep 0.1
@@ -73,7 +81,7 @@ plug() {
 
 unplug() {
   echo "" > "$GADGETS/$1/UDC" 2>/dev/null
-  wait_for ! -e "$(host_interface)" 100
+  wait_gone "$(host_interface)" 100
 }
 
 # A fresh device for every case: a new enumeration, no data left queued in
