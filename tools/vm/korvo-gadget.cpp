@@ -124,7 +124,14 @@ int Receive(int argc, char** argv) {
   action.sa_handler = OnFinish;
   sigaction(SIGUSR1, &action, nullptr);
 
-  int in = open(options.device, O_RDONLY | O_NONBLOCK);
+  // The node refuses opens (ENODEV) until the host has set the printer's
+  // interface, which may come after the host's driver has bound it.
+  int in = -1;
+  for (int tries = 0; tries < 50; ++tries) {
+    in = open(options.device, O_RDONLY | O_NONBLOCK);
+    if (in >= 0 || errno != ENODEV) break;
+    usleep(100 * 1000);
+  }
   if (in < 0) return Fail("cannot open", options.device);
   if (options.status >= 0) {
     unsigned char status = static_cast<unsigned char>(options.status);

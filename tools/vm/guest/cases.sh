@@ -44,7 +44,7 @@ start_receiver() {
   korvo-gadget receive "$PRINTER_NODE" "$RECEIVED" --ready /tmp/receiver.ready --status 18 "$@" \
     > /tmp/receiver.count &
   receiver=$!
-  wait_for -e /tmp/receiver.ready || note "the gadget side could not open $PRINTER_NODE"
+  wait_for -e /tmp/receiver.ready 100 || note "the gadget side could not open $PRINTER_NODE"
 }
 
 # stop_receiver: lets the receiver take what is still on its way, then
