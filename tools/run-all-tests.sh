@@ -2,9 +2,11 @@
 # Builds with warnings as errors and runs every test: the unit tests, the
 # emulator's own tests and the end-to-end tests on emulated devices, on a
 # plain build and on one with AddressSanitizer and UBSan; the release checks
-# (manual page, cmake --install, the .deb, the udev rule); then the Windows
-# builds, their tests under Wine and the .zip (skipped, with a notice, when
-# the cross toolchain or Wine is not installed: `.ci/install-deps --windows`).
+# (manual page, cmake --install, the .deb, the udev rule); the tests on the
+# real Linux USB stack in a QEMU VM; then the Windows builds, their tests
+# under Wine and the .zip. The VM and Windows parts are skipped, with a
+# notice, when their tools are not installed (`.ci/install-deps --vm`,
+# `--windows`), except in CI.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -28,6 +30,15 @@ elif [ -n "${CI:-}" ]; then
   exit 1
 else
   echo "Skipping the udev rule check: it needs root." >&2
+fi
+
+if command -v qemu-system-x86_64 >/dev/null && command -v busybox >/dev/null; then
+  bash tools/vm/run-vm-tests.sh build/korvo-test
+elif [ -n "${CI:-}" ]; then
+  echo "QEMU or busybox is missing" >&2
+  exit 1
+else
+  echo "Skipping the VM tests: run '.ci/install-deps --vm' first." >&2
 fi
 
 if command -v i686-w64-mingw32-g++-posix >/dev/null && command -v wine >/dev/null; then
