@@ -4,7 +4,9 @@
 #include <cstdio>
 #include <iostream>
 
+#include "deviceio/OperatorHints.h"
 #include "platform/ErrorNumber.h"
+#include "platform/OpenHints.h"
 
 namespace korvo {
 
@@ -21,7 +23,9 @@ unsigned char g_statusReply[kStatusBufferSize];
 Device* OpenAndShowPortStatus(const std::string& path, const std::string& description) {
   Device* device = OpenDevice(path);
   if (!device) {
+    int error = LastErrorNumber();
     std::cerr << "Unable to open " << description << std::endl;
+    ShowHints(DeviceOpenHints(path, error));
     return nullptr;
   }
 

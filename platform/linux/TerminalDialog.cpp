@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "platform/linux/TerminalSession.h"
-#include "platform/linux/TerminalText.h"
+#include "discovery/TerminalText.h"
 #include "resources/resource.h"
 
 namespace korvo {

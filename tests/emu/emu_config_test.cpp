@@ -72,7 +72,7 @@ TEST(EmuDeviceConfig, DefaultsForAMinimalDevice) {
 
 TEST(EmuDeviceConfig, EveryKey) {
   const std::optional<DeviceConfig> config = Parse(
-      "vid=04B8,pid=0e28,bus=3,dev=127,manufacturer=A%2CB,product=2*P,vendor-db=V,"
+      "vid=04B8,pid=0e28,bus=3,dev=127,manufacturer=A%2CB,product=2*P,serial=S1,vendor-db=V,"
       "model-db=M,nonode,class=255,status=98,busy,hang,vanish-after=18446744073709551");
   ASSERT_TRUE(config);
   EXPECT_EQ(config->vendor_id, 0x04b8);
@@ -81,6 +81,7 @@ TEST(EmuDeviceConfig, EveryKey) {
   EXPECT_EQ(config->address, 127);
   EXPECT_EQ(config->manufacturer, "A,B");
   EXPECT_EQ(config->product, "PP");
+  EXPECT_EQ(config->serial, "S1");
   EXPECT_EQ(config->vendor_from_database, "V");
   EXPECT_EQ(config->model_from_database, "M");
   EXPECT_FALSE(config->has_node);

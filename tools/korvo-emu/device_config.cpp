@@ -47,7 +47,7 @@ std::optional<std::uint64_t> ParseUnsigned(std::string_view text, int base, std:
 
 bool NeedsValue(std::string_view key) {
   static const std::set<std::string_view> keys = {
-      "vid", "pid", "bus", "dev", "manufacturer", "product", "vendor-db",
+      "vid", "pid", "bus", "dev", "manufacturer", "product", "serial", "vendor-db",
       "model-db", "class", "status", "vanish-after"};
   return keys.count(key) != 0;
 }
@@ -107,6 +107,7 @@ bool SetText(DeviceConfig& config, std::string_view key, std::string_view value,
   }
   if (key == "manufacturer") config.manufacturer = std::move(text);
   else if (key == "product") config.product = std::move(text);
+  else if (key == "serial") config.serial = std::move(text);
   else if (key == "vendor-db") config.vendor_from_database = std::move(text);
   else config.model_from_database = std::move(text);
   return true;
@@ -138,7 +139,7 @@ bool ApplyItem(DeviceConfig& config, const Item& item, std::string& error) {
     error = std::string(item.key) + " needs a value (" + std::string(item.key) + "=...)";
     return false;
   }
-  const bool is_text = item.key == "manufacturer" || item.key == "product" ||
+  const bool is_text = item.key == "manufacturer" || item.key == "product" || item.key == "serial" ||
                        item.key == "vendor-db" || item.key == "model-db";
   return is_text ? SetText(config, item.key, *item.value, error)
                  : SetNumber(config, item.key, *item.value, error);

@@ -22,6 +22,7 @@ struct DeviceConfig {
   int address = 0;  // 0 until assigned: explicit dev=N, else by order of appearance
   std::optional<std::string> manufacturer;
   std::optional<std::string> product;
+  std::optional<std::string> serial;
   std::optional<std::string> vendor_from_database;
   std::optional<std::string> model_from_database;
   bool has_node = true;

@@ -11,7 +11,7 @@ const char kUsage[] =
     "usage: korvo-emu [--scenario FILE] [--device DEVICE]... [--capture-dir DIR] [--report]"
     " -- COMMAND [ARG...]\n"
     "  DEVICE: comma-separated items, e.g. vid=6742,pid=0001,product=KORVO%20K1,status=98\n"
-    "  keys: vid pid bus dev manufacturer product vendor-db model-db class status\n"
+    "  keys: vid pid bus dev manufacturer product serial vendor-db model-db class status\n"
     "        vanish-after; flags: nonode roothub status-empty stall-status\n"
     "        busy hang\n";
 

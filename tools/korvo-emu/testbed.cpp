@@ -178,6 +178,7 @@ bool Testbed::AddDevice(const DeviceConfig& config, std::size_t index, std::stri
                                         static_cast<gint>(descriptors.size()));
   if (config.manufacturer) SetBinary(testbed_, syspath, "manufacturer", *config.manufacturer);
   if (config.product) SetBinary(testbed_, syspath, "product", *config.product);
+  if (config.serial) SetBinary(testbed_, syspath, "serial", *config.serial);
 
   // A parent is only accepted if it exists in this process's view of /sys, which is
   // the real one; naming the interface below the device does the same.

@@ -1,4 +1,4 @@
-#include "platform/linux/TerminalText.h"
+#include "discovery/TerminalText.h"
 
 #include <cstdint>
 #include <cstdio>
