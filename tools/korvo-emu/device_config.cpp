@@ -48,13 +48,13 @@ std::optional<std::uint64_t> ParseUnsigned(std::string_view text, int base, std:
 bool NeedsValue(std::string_view key) {
   static const std::set<std::string_view> keys = {
       "vid", "pid", "bus", "dev", "manufacturer", "product", "serial", "vendor-db",
-      "model-db", "class", "status", "vanish-after"};
+      "model-db", "class", "status", "vanish-after", "bulk-rate"};
   return keys.count(key) != 0;
 }
 
 bool IsFlag(std::string_view key) {
   static const std::set<std::string_view> flags = {
-      "nonode", "roothub", "status-empty", "stall-status", "busy", "hang"};
+      "nonode", "roothub", "status-empty", "stall-status", "busy", "hang", "denied"};
   return flags.count(key) != 0;
 }
 
@@ -72,6 +72,7 @@ bool SetNumber(DeviceConfig& config, std::string_view key, std::string_view valu
   else if (key == "dev") rule = {10, 1, 127, 3};
   else if (key == "class") rule = {10, 0, 255, 3};
   else if (key == "status") rule = {16, 0, 0xff, 2};
+  else if (key == "bulk-rate") rule = {10, 1, UINT64_MAX / 16, 19};
   else rule = {10, 0, UINT64_MAX / 16, 19};  // vanish-after
   const auto number = value.size() <= rule.max_digits
                           ? ParseUnsigned(value, rule.base, rule.max)
@@ -87,6 +88,7 @@ bool SetNumber(DeviceConfig& config, std::string_view key, std::string_view valu
   else if (key == "dev") config.address = static_cast<int>(*number);
   else if (key == "class") config.interface_class = static_cast<std::uint8_t>(*number);
   else if (key == "status") config.status_byte = static_cast<std::uint8_t>(*number);
+  else if (key == "bulk-rate") config.bulk_rate = *number;
   else config.vanish_after = *number;
   return true;
 }
@@ -119,6 +121,7 @@ void SetFlag(DeviceConfig& config, std::string_view key) {
   else if (key == "status-empty") config.status_reply = StatusReply::kEmpty;
   else if (key == "stall-status") config.status_reply = StatusReply::kStall;
   else if (key == "busy") config.busy = true;
+  else if (key == "denied") config.denied = true;
   else config.hang = true;
 }
 

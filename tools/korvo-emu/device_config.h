@@ -34,6 +34,8 @@ struct DeviceConfig {
   bool busy = false;
   bool hang = false;
   std::optional<std::uint64_t> vanish_after;
+  std::optional<std::uint64_t> bulk_rate;  // bytes per second taken on bulk OUT; unlimited if absent
+  bool denied = false;  // the node is read-only: opening it for writing needs permission overrides
 };
 
 // Parses one description. Returns nullopt with `error` set on any mistake.

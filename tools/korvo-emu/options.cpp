@@ -12,8 +12,8 @@ const char kUsage[] =
     " -- COMMAND [ARG...]\n"
     "  DEVICE: comma-separated items, e.g. vid=6742,pid=0001,product=KORVO%20K1,status=98\n"
     "  keys: vid pid bus dev manufacturer product serial vendor-db model-db class status\n"
-    "        vanish-after; flags: nonode roothub status-empty stall-status\n"
-    "        busy hang\n";
+    "        vanish-after bulk-rate; flags: nonode roothub status-empty stall-status\n"
+    "        busy hang denied\n";
 
 namespace {
 

@@ -211,6 +211,11 @@ bool Testbed::CreateNode(const DeviceConfig& config, std::string& error) {
     if (gerror) g_error_free(gerror);
     return false;
   }
+  // Only a program that may override file permissions opens it for writing.
+  if (config.denied && g_chmod(path.c_str(), 0444) != 0) {
+    error = "cannot make " + path + " read-only";
+    return false;
+  }
   return true;
 }
 
