@@ -44,7 +44,8 @@ TransferResult SendFile(const char* path, Device* device) {
   if (!file) {
     int error = LastErrorNumber();
     std::printf("Can not open file %s\n", path);
-    ShowHints({TerminalSafe(path) + ": " + ErrorText(error)});
+    ShowHints({*path ? TerminalSafe(path) + ": " + ErrorText(error)
+                     : std::string("no FILE was given; see korvo-test --help")});
     return TransferResult::FileNotOpened;  // the device stays open
   }
 
