@@ -484,6 +484,14 @@ TEST(TerminalFeedbackTest, HintsFollowTheMessageOnATerminalOnly) {
        "korvo-test: the udev rule 70-korvo-test.rules gives operators access to KORVO devices; "
        "install it, then run: udevadm control --reload && udevadm trigger\n",
        "Unable to open K1\n"},
+      {"busy", "vid=6742,product=K1,busy", nullptr,
+       "Unable to open K1\n"
+       "korvo-test: /dev/bus/usb/001/002: Device or resource busy\n"
+       "korvo-test: another program or a kernel driver holds the device\n",
+       "Unable to open K1\n"},
+      {"write failed", "vid=6742,product=K1,vanish-after=100", nullptr,
+       "status:18\nError code Write:19\nkorvo-test: error 19: No such device\n",
+       "status:18\nError code Write:19\n"},
       {"missing file", "vid=6742,product=K1", "/nonexistent/data.bin",
        "status:18\nCan not open file /nonexistent/data.bin\n"
        "korvo-test: /nonexistent/data.bin: No such file or directory\n",
