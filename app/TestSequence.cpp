@@ -3,13 +3,19 @@
 #include <iostream>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "app/CommandLine.h"
+#include "app/DeviceListing.h"
+#include "app/Usage.h"
 #include "deviceio/DeviceChannel.h"
 #include "deviceio/FileTransfer.h"
 #include "deviceio/StatusMonitor.h"
 #include "discovery/ChooseDevice.h"
 #include "discovery/DeviceList.h"
+#include "discovery/DeviceSelector.h"
 #include "discovery/SelectDlg.h"
+#include "platform/DeviceInterfaces.h"
 #include "platform/Framework.h"
 
 namespace korvo {
@@ -26,9 +32,36 @@ std::optional<int> AskOperator(const DeviceList& devices) {
   return dialog.m_nSelected;
 }
 
+// A usage error: the problem and where to look, before any device work.
+int RefuseUsage(const std::string& problem) {
+  std::cerr << "korvo-test: " << problem << "\nTry 'korvo-test --help'." << std::endl;
+  return 1;
+}
+
 }  // namespace
 
 int RunTestSequence(int argc, char* argv[]) {
+  std::vector<std::string> args;
+  for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
+  const CommandLine line = ParseCommandLine(args);
+  switch (line.action) {
+    case Action::Error:
+      return RefuseUsage(line.error);
+    case Action::Help:
+      std::cout << UsageText(DiscoveryKnowsBusAddress()) << std::flush;
+      return 0;
+    case Action::Version:
+      std::cout << VersionText() << std::flush;
+      return 0;
+    case Action::SendFile:
+    case Action::List:
+      break;
+  }
+  if (line.selector.AsksBusOrAddress() && !DiscoveryKnowsBusAddress()) {
+    return RefuseUsage("option '-s' is not available here: this system does not tell bus "
+                       "numbers and addresses; use -d or --serial");
+  }
+
   if (!InitFramework()) {
     std::cerr << "Fatal Error: MFC initialization failed" << std::endl;
     return 1;
@@ -37,6 +70,17 @@ int RunTestSequence(int argc, char* argv[]) {
   DeviceList devices(GUID_DEVINTERFACE_USB_DEVICE);
   if (devices.Enumerate() == 0) {
     std::cerr << "No KORVO devices to test" << std::endl;
+    return 0;
+  }
+  if (!line.selector.Empty() &&
+      devices.KeepOnly([&](const DeviceEntry& e) { return Matches(line.selector, e); }) == 0) {
+    std::cerr << "No device matches " << DescribeSelector(line.selector) << std::endl;
+    return 1;
+  }
+
+  if (line.action == Action::List) {
+    std::cout << DeviceListing(devices, ChooseDevice(devices), DiscoveryKnowsBusAddress())
+              << std::flush;
     return 0;
   }
 
@@ -54,9 +98,8 @@ int RunTestSequence(int argc, char* argv[]) {
 
   StartStatusMonitor(device);  // whether it runs changes nothing in the run
 
-  // Without an argument there is no file: the open fails on the empty path.
-  const char* file = argc > 1 ? argv[1] : "";
-  return SendFile(file, device) == TransferResult::Sent ? 0 : 1;
+  // Without FILE the open fails on the empty path, as it always has.
+  return SendFile(line.file.c_str(), device) == TransferResult::Sent ? 0 : 1;
 }
 
 }  // namespace korvo

@@ -4,7 +4,13 @@
 #include <cstdio>
 #include <memory>
 #include <new>
+#include <optional>
+#include <string>
 
+#include "deviceio/OperatorHints.h"
+#include "deviceio/TransferProgress.h"
+#include "platform/TerminalText.h"
+#include "platform/Console.h"
 #include "platform/ErrorNumber.h"
 #include "platform/InputFile.h"
 
@@ -40,7 +46,10 @@ FileBuffer ReadWholeFile(InputFile* file, uint64_t* size) {
 TransferResult SendFile(const char* path, Device* device) {
   InputFile* file = OpenInputFile(path);
   if (!file) {
+    int error = LastErrorNumber();
     std::printf("Can not open file %s\n", path);
+    ShowHints({*path ? TerminalSafe(path) + ": " + ErrorText(error)
+                     : std::string("no FILE was given; see korvo-test --help")});
     return TransferResult::FileNotOpened;  // the device stays open
   }
 
@@ -53,9 +62,19 @@ TransferResult SendFile(const char* path, Device* device) {
     return TransferResult::FileNotRead;
   }
 
+  // A person at a terminal sees the transfer going; nobody else does.
+  std::optional<TransferProgress> progress;
+  if (StderrIsTerminal()) progress.emplace(size);
+
   uint64_t written = 0;
-  bool sent = WriteDevice(device, buffer.get(), size, &written) && written == size;
-  if (!sent) std::printf("Error code Write:%d\n", LastErrorNumber());
+  bool sent = WriteDevice(device, buffer.get(), size, &written, progress ? &*progress : nullptr) &&
+              written == size;
+  int error = LastErrorNumber();
+  progress.reset();  // erased before any line follows it
+  if (!sent) {
+    std::printf("Error code Write:%d\n", error);
+    ShowHints({"error " + std::to_string(error) + ": " + ErrorText(error)});
+  }
 
   buffer.reset();
   CloseInputFile(file);

@@ -34,7 +34,13 @@ int DeviceList::Enumerate() {
     // Both texts are C strings, as the system hands them over.
     std::string description = DescriptionOf(record);
     entries.emplace_back(record.devicePath.c_str(), description.c_str());
+    entries.back().facts = record.facts;
   }
+  return GetCount();
+}
+
+int DeviceList::KeepOnly(const std::function<bool(const DeviceEntry&)>& wanted) {
+  std::erase_if(entries, [&](const DeviceEntry& entry) { return !wanted(entry); });
   return GetCount();
 }
 

@@ -17,10 +17,22 @@ Device* OpenDevice(const std::string& path);
 bool QueryPortStatus(Device* device, const void* input, uint32_t inputLength,
                      void* reply, uint32_t replyLength, uint32_t* replyCount);
 
+// Told, during a write, how many bytes have reached the device so far. How
+// often depends on the platform: after each piece it sends, or only at the end.
+class WriteProgress {
+ public:
+  virtual void Sent(uint64_t bytes) = 0;
+
+ protected:
+  ~WriteProgress() = default;
+};
+
 // Writes `length` raw bytes; *written says how many reached the device.
 // True only when all of them did: a short write answers false, with the
-// error number set, like a failed one.
-bool WriteDevice(Device* device, const void* data, uint64_t length, uint64_t* written);
+// error number set, like a failed one. `progress`, when given, hears of
+// the bytes sent as they go.
+bool WriteDevice(Device* device, const void* data, uint64_t length, uint64_t* written,
+                 WriteProgress* progress = nullptr);
 
 void CloseDevice(Device* device);
 

@@ -15,12 +15,23 @@ struct InterfaceClassId {
   uint8_t data4[8];
 };
 
+// What identifies a USB device to an operator choosing it on the command
+// line. Each fact is absent when the system does not tell it.
+struct DeviceFacts {
+  std::optional<unsigned> bus;        // bus number (Linux)
+  std::optional<unsigned> address;    // device address on that bus (Linux)
+  std::optional<unsigned> vendorId;
+  std::optional<unsigned> productId;
+  std::optional<std::string> serial;  // the serial-number string, as the device gives it
+};
+
 // What the operating system tells about one present device interface.
 // Either name may be absent; the caller decides which one to show.
 struct InterfaceRecord {
   std::string devicePath;                         // what OpenDevice takes
   std::optional<std::string> friendlyName;        // the device's own name
   std::optional<std::string> deviceDescription;   // the system's name for it
+  DeviceFacts facts;
 };
 
 enum class InterfaceRead {
@@ -35,6 +46,9 @@ class DeviceInterfaceSet {
   virtual ~DeviceInterfaceSet() = default;
   virtual InterfaceRead ReadInterface(unsigned index, InterfaceRecord& record) = 0;
 };
+
+// Whether this system's records carry bus numbers and addresses.
+bool DiscoveryKnowsBusAddress();
 
 // nullptr when the system refuses to list the class.
 std::unique_ptr<DeviceInterfaceSet> OpenPresentInterfaces(const InterfaceClassId& interfaceClass);

@@ -29,6 +29,22 @@ std::optional<unsigned> ReadId(udev_device* device, const char* attribute) {
   return static_cast<unsigned>(value);
 }
 
+// A sysfs number attribute such as busnum: decimal.
+std::optional<unsigned> ReadNumber(udev_device* device, const char* attribute) {
+  const char* text = udev_device_get_sysattr_value(device, attribute);
+  if (!text || !*text) return std::nullopt;
+  char* end = nullptr;
+  unsigned long value = std::strtoul(text, &end, 10);
+  if (*end != '\0' || value > 0xFFFF) return std::nullopt;
+  return static_cast<unsigned>(value);
+}
+
+std::optional<std::string> ReadText(udev_device* device, const char* attribute) {
+  const char* text = udev_device_get_sysattr_value(device, attribute);
+  if (!text) return std::nullopt;
+  return std::string(text);
+}
+
 // "first second", or second alone without a first; absent without a second.
 std::optional<std::string> JoinName(const char* first, const char* second) {
   if (!second || !*second) return std::nullopt;
@@ -70,6 +86,11 @@ std::optional<FoundDevice> Describe(udev_device* device) {
   found.record.deviceDescription =
       JoinName(udev_device_get_property_value(device, "ID_VENDOR_FROM_DATABASE"),
                udev_device_get_property_value(device, "ID_MODEL_FROM_DATABASE"));
+  found.record.facts.bus = ReadNumber(device, "busnum");
+  found.record.facts.address = ReadNumber(device, "devnum");
+  found.record.facts.vendorId = vendor;
+  found.record.facts.productId = product;
+  found.record.facts.serial = ReadText(device, "serial");
   return found;
 }
 
@@ -116,6 +137,8 @@ std::unique_ptr<DeviceInterfaceSet> ListUsbDevices(udev* context) {
 }
 
 }  // namespace
+
+bool DiscoveryKnowsBusAddress() { return true; }
 
 std::unique_ptr<DeviceInterfaceSet> OpenPresentInterfaces(const InterfaceClassId& interfaceClass) {
   // Linux has one way to list USB devices; only the USB device class is known.

@@ -47,7 +47,8 @@ bool QueryPortStatus(Device* device, const void* input, uint32_t inputLength, vo
   return true;
 }
 
-bool WriteDevice(Device* device, const void* data, uint64_t length, uint64_t* written) {
+bool WriteDevice(Device* device, const void* data, uint64_t length, uint64_t* written,
+                 WriteProgress* progress) {
   unsigned char* bytes = static_cast<unsigned char*>(const_cast<void*>(data));
   *written = 0;
   while (*written < length) {
@@ -64,6 +65,7 @@ bool WriteDevice(Device* device, const void* data, uint64_t length, uint64_t* wr
       errno = EIO;
       return false;
     }
+    if (progress) progress->Sent(*written);
   }
   return true;
 }

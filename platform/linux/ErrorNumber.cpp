@@ -1,11 +1,14 @@
 #include "platform/ErrorNumber.h"
 
 #include <cerrno>
+#include <cstring>
 
 namespace korvo {
 
 int LastErrorNumber() { return errno; }
 
 void SetLastErrorNumber(int error) { errno = error; }
+
+std::string ErrorText(int error) { return std::strerror(error); }
 
 }  // namespace korvo

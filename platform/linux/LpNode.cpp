@@ -11,34 +11,11 @@
 #include <optional>
 
 #include "platform/linux/LinuxContext.h"
+#include "platform/linux/UsbDeviceLookup.h"
 
 namespace korvo {
 
 namespace {
-
-// The usb_device whose node is `usbfsNode`; the caller unrefs it.
-udev_device* FindUsbDevice(udev* context, const std::string& usbfsNode) {
-  udev_enumerate* enumerate = udev_enumerate_new(context);
-  if (!enumerate) return nullptr;
-  udev_device* found = nullptr;
-  if (udev_enumerate_add_match_subsystem(enumerate, "usb") >= 0 &&
-      udev_enumerate_add_match_property(enumerate, "DEVTYPE", "usb_device") >= 0 &&
-      udev_enumerate_scan_devices(enumerate) >= 0) {
-    udev_list_entry* entry;
-    udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(enumerate)) {
-      udev_device* device = udev_device_new_from_syspath(context, udev_list_entry_get_name(entry));
-      if (!device) continue;
-      const char* node = udev_device_get_devnode(device);
-      if (node && usbfsNode == node) {
-        found = device;
-        break;
-      }
-      udev_device_unref(device);
-    }
-  }
-  udev_enumerate_unref(enumerate);
-  return found;
-}
 
 bool IsInterface(udev_device* interface, uint8_t interfaceNumber) {
   const char* number = interface ? udev_device_get_sysattr_value(interface, "bInterfaceNumber") : nullptr;
@@ -79,7 +56,7 @@ std::optional<std::string> FindLpNode(udev* context, udev_device* usbDevice, uin
 
 int OpenLpNode(const std::string& usbfsNode, uint8_t interfaceNumber) {
   udev* context = UdevContext();
-  udev_device* usbDevice = context ? FindUsbDevice(context, usbfsNode) : nullptr;
+  udev_device* usbDevice = context ? FindUsbDeviceByNode(context, usbfsNode) : nullptr;
   std::optional<std::string> lpNode;
   if (usbDevice) {
     lpNode = FindLpNode(context, usbDevice, interfaceNumber);

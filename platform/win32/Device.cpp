@@ -40,7 +40,9 @@ bool QueryPortStatus(Device* device, const void* input, uint32_t inputLength, vo
   return ok != FALSE;
 }
 
-bool WriteDevice(Device* device, const void* data, uint64_t length, uint64_t* written) {
+// One call takes the whole file, so progress is only heard of at its end.
+bool WriteDevice(Device* device, const void* data, uint64_t length, uint64_t* written,
+                 WriteProgress* progress) {
   const auto* bytes = static_cast<const unsigned char*>(data);
   *written = 0;
   // One call normally takes everything a 32-bit process can hold; an empty
@@ -55,6 +57,7 @@ bool WriteDevice(Device* device, const void* data, uint64_t length, uint64_t* wr
       SetLastError(ERROR_WRITE_FAULT);
       return false;
     }
+    if (progress) progress->Sent(*written);
   } while (*written < length);
   return true;
 }

@@ -4,7 +4,10 @@
 
 #include <windows.h>
 #include <setupapi.h>
+#include <cfgmgr32.h>
 
+#include <cctype>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 
@@ -30,6 +33,35 @@ GUID ToGuid(const InterfaceClassId& id) {
   guid.Data3 = id.data3;
   std::memcpy(guid.Data4, id.data4, sizeof guid.Data4);
   return guid;
+}
+
+// 4 hex digits after `key` ("VID_") in `id`, case-insensitively.
+std::optional<unsigned> HexAfter(const std::string& id, const char* key) {
+  std::string upper = id;
+  for (char& c : upper) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+  size_t at = upper.find(key);
+  if (at == std::string::npos) return std::nullopt;
+  std::string digits = upper.substr(at + strlen(key), 4);
+  if (digits.size() != 4 || digits.find_first_not_of("0123456789ABCDEF") != std::string::npos) {
+    return std::nullopt;
+  }
+  return static_cast<unsigned>(strtoul(digits.c_str(), nullptr, 16));
+}
+
+// The facts a USB instance ID carries: "USB\VID_6742&PID_0001\SERIAL". Its
+// last part is the device's serial number, unless Windows made the ID up
+// for a device without one (then it holds '&': "5&2c3f1a0&0&2").
+DeviceFacts FactsOfInstanceId(const std::string& id) {
+  DeviceFacts facts;
+  size_t first = id.find('\\');
+  size_t last = id.rfind('\\');
+  if (first == std::string::npos || last == first) return facts;
+  std::string hardware = id.substr(first + 1, last - first - 1);
+  facts.vendorId = HexAfter(hardware, "VID_");
+  facts.productId = HexAfter(hardware, "PID_");
+  std::string serial = id.substr(last + 1);
+  if (!serial.empty() && serial.find('&') == std::string::npos) facts.serial = serial;
+  return facts;
 }
 
 class SetupApiInterfaces : public DeviceInterfaceSet {
@@ -69,6 +101,10 @@ class SetupApiInterfaces : public DeviceInterfaceSet {
       record.devicePath.assign(path, strnlen(path, pathRoom));
       record.friendlyName = ReadName(deviceData, SPDRP_FRIENDLYNAME);
       record.deviceDescription = ReadName(deviceData, SPDRP_DEVICEDESC);
+      char instanceId[MAX_DEVICE_ID_LEN];
+      if (SetupDiGetDeviceInstanceIdA(set_, &deviceData, instanceId, sizeof instanceId, nullptr)) {
+        record.facts = FactsOfInstanceId(instanceId);
+      }
       result = InterfaceRead::Read;
     }
     ::operator delete(detail);
@@ -93,6 +129,9 @@ class SetupApiInterfaces : public DeviceInterfaceSet {
 };
 
 }  // namespace
+
+// Windows numbers buses and addresses in ways of its own, not shown here.
+bool DiscoveryKnowsBusAddress() { return false; }
 
 std::unique_ptr<DeviceInterfaceSet> OpenPresentInterfaces(const InterfaceClassId& interfaceClass) {
   GUID guid = ToGuid(interfaceClass);

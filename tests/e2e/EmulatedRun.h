@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -69,15 +70,17 @@ inline std::string Pattern(size_t size) {
   return bytes;
 }
 
-// One emulated device (bus 1, address 2) described by `deviceOptions`; `args` follow
-// the program name.
-inline DeviceRun RunOnDevice(const WorkDir& dir, const std::string& deviceOptions,
-                             const std::vector<std::string>& args,
-                             test::Stdout stdoutMode = test::Stdout::Captured) {
+// Emulated devices described by `devices` (bus 1, addresses 2, 3, ... unless
+// they say otherwise); `args` follow the program name. `received`, `report`
+// and `driver` are those of the first device.
+inline DeviceRun RunOnDevices(const WorkDir& dir, const std::vector<std::string>& devices,
+                              const std::vector<std::string>& args,
+                              test::Stdout stdoutMode = test::Stdout::Captured) {
   fs::path captures = dir / "captures";
-  std::vector<std::string> argv = {KORVO_EMU_BINARY, "--device", deviceOptions,
-                                   "--capture-dir",  captures.string(), "--report",
-                                   "--",             KORVO_TEST_BINARY};
+  fs::remove_all(captures);
+  std::vector<std::string> argv = {KORVO_EMU_BINARY, "--capture-dir", captures.string(), "--report"};
+  for (const std::string& deviceOptions : devices) argv.insert(argv.end(), {"--device", deviceOptions});
+  argv.insert(argv.end(), {"--", KORVO_TEST_BINARY});
   argv.insert(argv.end(), args.begin(), args.end());
 
   DeviceRun run;
@@ -86,11 +89,11 @@ inline DeviceRun RunOnDevice(const WorkDir& dir, const std::string& deviceOption
   run.captured = fs::exists(capture);
   if (run.captured) run.received = ReadWhole(capture);
 
-  // The report line is korvo-emu's; the rest of stderr is the tool's.
-  static const std::regex kReport("korvo-emu: 001/002 received [0-9]+ bytes, sha256 [0-9a-f]{64}\n");
+  // The report lines are korvo-emu's; the rest of stderr is the tool's.
+  static const std::regex kReport("korvo-emu: [0-9]{3}/[0-9]{3} received [0-9]+ bytes, sha256 [0-9a-f]{64}\n");
   std::smatch found;
-  if (std::regex_search(run.process.err, found, kReport)) {
-    run.report = found.str();
+  while (std::regex_search(run.process.err, found, kReport)) {
+    if (run.report.empty() && found.str().starts_with("korvo-emu: 001/002 ")) run.report = found.str();
     run.process.err = found.prefix().str() + found.suffix().str();
   }
   static const std::regex kDriver("korvo-emu: 001/002 driver (\\S+)\n");
@@ -99,6 +102,20 @@ inline DeviceRun RunOnDevice(const WorkDir& dir, const std::string& deviceOption
     run.process.err = found.prefix().str() + found.suffix().str();
   }
   return run;
+}
+
+// One emulated device, at bus 1, address 2.
+inline DeviceRun RunOnDevice(const WorkDir& dir, const std::string& deviceOptions,
+                             const std::vector<std::string>& args,
+                             test::Stdout stdoutMode = test::Stdout::Captured) {
+  return RunOnDevices(dir, {deviceOptions}, args, stdoutMode);
+}
+
+// Whether the emulated device at bus 1, `address` was opened in the last run.
+inline bool Opened(const WorkDir& dir, int address) {
+  char name[16];
+  std::snprintf(name, sizeof name, "001-%03d.bin", address);
+  return fs::exists(dir / "captures" / name);
 }
 
 }  // namespace korvo::e2e

@@ -1,8 +1,11 @@
-// The device-choice dialog on a terminal, end to end: korvo-test under
-// korvo-emu with several devices none of vendor 6742, its controlling
-// terminal a pseudo-terminal that the test types into.
+// What a person at a terminal sees, end to end: the device-choice dialog,
+// progress and hints. korvo-test runs under korvo-emu (for the dialog with
+// several devices none of vendor 6742), its controlling terminal a
+// pseudo-terminal that the test reads and types into.
 #include <fcntl.h>
+#include <linux/capability.h>
 #include <sys/ioctl.h>
+#include <sys/prctl.h>
 #include <pty.h>
 #include <poll.h>
 #include <signal.h>
@@ -70,16 +73,31 @@ struct Outcome {
   std::string err;
 };
 
+// How a run is started, beyond its devices.
+struct RunSetup {
+  bool terminal = true;          // a controlling terminal, or none at all
+  bool outputOnTerminal = false; // stdout and stderr on it too, as in an operator's shell
+  bool noFileOverride = false;   // without the permission overrides root has
+  std::string data;              // the file to send; a short text when empty
+  std::string file;              // what korvo-test is given; the data's path when empty
+};
+
 // korvo-test FILE under korvo-emu, started either with a pseudo-terminal as
 // its controlling terminal or with none at all. Its stdin is a pipe that
 // stays open and empty, so reading stdin instead of the terminal would hang;
-// its stdout and stderr go to files, so the terminal shows only the dialog.
+// its stdout and stderr go to files, so the terminal shows only the dialog,
+// unless the setup puts them on the terminal.
 class DialogRun {
  public:
   static constexpr bool kWithTerminal = true;
 
-  DialogRun(const std::vector<std::string>& devices, bool withTerminal = kWithTerminal) {
-    data_ = "KORVO test data\n" + std::string(200, '\x5a') + "\x01\x02\xff";
+  DialogRun(const std::vector<std::string>& devices, bool withTerminal = kWithTerminal)
+      : DialogRun(devices, RunSetup{withTerminal, false, false, "", ""}) {}
+
+  DialogRun(const std::vector<std::string>& devices, const RunSetup& setup) : setup_(setup) {
+    bool withTerminal = setup.terminal;
+    data_ = setup.data.empty() ? "KORVO test data\n" + std::string(200, '\x5a') + "\x01\x02\xff"
+                               : setup.data;
     WriteWhole(dir_.Path() / "data.bin", data_);
     fs::create_directory(dir_.Path() / "capture");
 
@@ -89,7 +107,8 @@ class DialogRun {
       args.push_back("--device");
       args.push_back(deviceOptions);
     }
-    args.insert(args.end(), {"--", KORVO_TEST_BINARY, (dir_.Path() / "data.bin").string()});
+    args.insert(args.end(), {"--", KORVO_TEST_BINARY,
+                             setup.file.empty() ? (dir_.Path() / "data.bin").string() : setup.file});
 
     if (withTerminal) {
       termios cooked = {};
@@ -202,8 +221,14 @@ class DialogRun {
     int errFd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (outFd < 0 || errFd < 0) _exit(125);
     dup2(stdin_[0], 0);
-    dup2(outFd, 1);
-    dup2(errFd, 2);
+    dup2(setup_.outputOnTerminal ? terminal_ : outFd, 1);
+    dup2(setup_.outputOnTerminal ? terminal_ : errFd, 2);
+    // Root may open any file whatever its mode; without these two
+    // capabilities (for this process's descendants) it is refused as others are.
+    if (setup_.noFileOverride) {
+      prctl(PR_CAPBSET_DROP, CAP_DAC_OVERRIDE, 0, 0, 0);
+      prctl(PR_CAPBSET_DROP, CAP_DAC_READ_SEARCH, 0, 0, 0);
+    }
     for (int fd : {master_, terminal_}) {
       if (fd > 2) close(fd);
     }
@@ -228,6 +253,7 @@ class DialogRun {
     return true;
   }
 
+  RunSetup setup_;
   RunDir dir_;
   std::string data_;
   int master_ = -1;
@@ -394,6 +420,123 @@ TEST(TerminalDialogTest, WithoutATerminalTheRunEndsAtOnceWithOne) {
   EXPECT_EQ(o.err, "");
   EXPECT_FALSE(run.Opened(kAlphaCapture));
   EXPECT_FALSE(run.Opened(kBetaCapture));
+}
+
+// What a terminal shows once `transcript` has been written to it: carriage
+// return, line feed and "erase to end of line" applied, line by line.
+std::string Screen(const std::string& transcript) {
+  std::vector<std::string> lines(1);
+  size_t column = 0;
+  for (size_t i = 0; i < transcript.size(); ++i) {
+    char c = transcript[i];
+    std::string& line = lines.back();
+    if (c == '\r') {
+      column = 0;
+    } else if (c == '\n') {
+      lines.emplace_back();
+      column = 0;
+    } else if (transcript.compare(i, 3, "\x1b[K") == 0) {
+      line.resize(std::min(line.size(), column));
+      i += 2;
+    } else {
+      if (column < line.size()) line[column] = c;
+      else line.push_back(c);
+      ++column;
+    }
+  }
+  std::string screen;
+  for (size_t i = 0; i < lines.size(); ++i) screen += lines[i] + (i + 1 < lines.size() ? "\n" : "");
+  return screen;
+}
+
+// A transfer that lasts: 4 MiB to a device that takes 2 MiB a second.
+RunSetup LongTransfer(bool outputOnTerminal) {
+  RunSetup setup;
+  setup.outputOnTerminal = outputOnTerminal;
+  setup.data = std::string(4 << 20, '\x5a');
+  return setup;
+}
+const char kSlowKorvo[] = "vid=6742,product=K1,bulk-rate=2097152";
+
+TEST(TerminalFeedbackTest, ProgressIsShownOnATerminalAndLeavesOnlyTheRunsLines) {
+  DialogRun run({kSlowKorvo}, LongTransfer(true));
+  ASSERT_TRUE(run.Started());
+  Outcome o = run.Finish();
+  EXPECT_EQ(o.status, 0);
+  EXPECT_NE(o.transcript.find(" of 4.0 MiB  "), std::string::npos) << o.transcript;
+  EXPECT_NE(o.transcript.find(" left"), std::string::npos) << o.transcript;
+  EXPECT_EQ(Screen(o.transcript), "status:18\n");
+  EXPECT_EQ(run.Received(kAlphaCapture), run.Data());
+}
+
+TEST(TerminalFeedbackTest, PipesSeeNoProgress) {
+  DialogRun run({kSlowKorvo}, LongTransfer(false));
+  ASSERT_TRUE(run.Started());
+  Outcome o = run.Finish();
+  EXPECT_EQ(o.status, 0);
+  EXPECT_EQ(o.out, "status:18\n");
+  EXPECT_EQ(o.err, "");
+  EXPECT_EQ(o.transcript, "");
+}
+
+// After the run-ending message, a person at a terminal is told why and what
+// to do; a log keeps only the message.
+TEST(TerminalFeedbackTest, HintsFollowTheMessageOnATerminalOnly) {
+  const struct {
+    const char* name;
+    const char* device;
+    const char* file;  // the data file when null
+    std::string screen;
+    std::string logged;
+  } cases[] = {
+      {"no permission", "vid=6742,product=K1,denied", nullptr,
+       "Unable to open K1\n"
+       "korvo-test: /dev/bus/usb/001/002: Permission denied\n"
+       "korvo-test: the udev rule 70-korvo-test.rules gives operators access to KORVO devices; "
+       "install it, then run: udevadm control --reload && udevadm trigger\n",
+       "Unable to open K1\n"},
+      {"busy", "vid=6742,product=K1,busy", nullptr,
+       "Unable to open K1\n"
+       "korvo-test: /dev/bus/usb/001/002: Device or resource busy\n"
+       "korvo-test: another program holds the device (claimed through usbfs)\n",
+       "Unable to open K1\n"},
+      {"printer in use", "vid=6742,product=K1,driver=usblp,lp-busy", nullptr,
+       "Unable to open K1\n"
+       "korvo-test: /dev/bus/usb/001/002: Device or resource busy\n"
+       "korvo-test: another program is printing through the printer's node /dev/usb/lp*\n",
+       "Unable to open K1\n"},
+      {"another driver", "vid=6742,product=K1,class=8,driver=usb-storage", nullptr,
+       "Unable to open K1\n"
+       "korvo-test: /dev/bus/usb/001/002: Device or resource busy\n"
+       "korvo-test: the kernel driver 'usb-storage' holds the device\n",
+       "Unable to open K1\n"},
+      {"write failed", "vid=6742,product=K1,vanish-after=100", nullptr,
+       "status:18\nError code Write:19\nkorvo-test: error 19: No such device\n",
+       "status:18\nError code Write:19\n"},
+      {"missing file", "vid=6742,product=K1", "/nonexistent/data.bin",
+       "status:18\nCan not open file /nonexistent/data.bin\n"
+       "korvo-test: /nonexistent/data.bin: No such file or directory\n",
+       "status:18\nCan not open file /nonexistent/data.bin\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    for (bool onTerminal : {true, false}) {
+      RunSetup setup;
+      setup.outputOnTerminal = onTerminal;
+      setup.noFileOverride = true;
+      if (c.file) setup.file = c.file;
+      DialogRun run({c.device}, setup);
+      ASSERT_TRUE(run.Started());
+      Outcome o = run.Finish();
+      EXPECT_EQ(o.status, 1);
+      if (onTerminal) {
+        EXPECT_EQ(Screen(o.transcript), c.screen);
+      } else {
+        EXPECT_EQ(o.out + o.err, c.logged);
+        EXPECT_EQ(o.transcript, "");
+      }
+    }
+  }
 }
 
 }  // namespace

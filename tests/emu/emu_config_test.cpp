@@ -101,8 +101,9 @@ TEST(EmuDeviceConfig, DriversAndTheStatusDefaultOfOtherClasses) {
 
 TEST(EmuDeviceConfig, EveryKey) {
   const std::optional<DeviceConfig> config = Parse(
-      "vid=04B8,pid=0e28,bus=3,dev=127,manufacturer=A%2CB,product=2*P,vendor-db=V,"
-      "model-db=M,nonode,class=255,status=98,busy,hang,vanish-after=18446744073709551");
+      "vid=04B8,pid=0e28,bus=3,dev=127,manufacturer=A%2CB,product=2*P,serial=S1,vendor-db=V,"
+      "model-db=M,nonode,class=255,status=98,busy,hang,denied,bulk-rate=1000,"
+      "vanish-after=18446744073709551");
   ASSERT_TRUE(config);
   EXPECT_EQ(config->vendor_id, 0x04b8);
   EXPECT_EQ(config->product_id, 0x0e28);
@@ -110,6 +111,7 @@ TEST(EmuDeviceConfig, EveryKey) {
   EXPECT_EQ(config->address, 127);
   EXPECT_EQ(config->manufacturer, "A,B");
   EXPECT_EQ(config->product, "PP");
+  EXPECT_EQ(config->serial, "S1");
   EXPECT_EQ(config->vendor_from_database, "V");
   EXPECT_EQ(config->model_from_database, "M");
   EXPECT_FALSE(config->has_node);
@@ -117,6 +119,8 @@ TEST(EmuDeviceConfig, EveryKey) {
   EXPECT_EQ(config->status_byte, 0x98);
   EXPECT_TRUE(config->busy);
   EXPECT_TRUE(config->hang);
+  EXPECT_TRUE(config->denied);
+  EXPECT_EQ(config->bulk_rate, 1000u);
   EXPECT_EQ(config->vanish_after, 18446744073709551u);
   EXPECT_EQ(Parse("vid=1,status-empty")->status_reply, StatusReply::kEmpty);
   EXPECT_EQ(Parse("vid=1,stall-status")->status_reply, StatusReply::kStall);

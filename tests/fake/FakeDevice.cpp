@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "platform/ErrorNumber.h"
+#include "platform/OpenHints.h"
 
 namespace korvo {
 
@@ -98,7 +99,8 @@ bool QueryPortStatus(Device* device, const void* input, uint32_t inputLength, vo
   return ok;
 }
 
-bool WriteDevice(Device* device, const void* data, uint64_t length, uint64_t* written) {
+bool WriteDevice(Device* device, const void* data, uint64_t length, uint64_t* written,
+                 WriteProgress* progress) {
   fake::State& state = fake::Devices();
   std::lock_guard<std::mutex> lock(state.mutex);
   const char* bytes = static_cast<const char*>(data);
@@ -111,12 +113,22 @@ bool WriteDevice(Device* device, const void* data, uint64_t length, uint64_t* wr
     return false;
   }
   *written = length;
+  if (progress) progress->Sent(length);
   return true;
 }
 
 void CloseDevice(Device* device) {
   std::lock_guard<std::mutex> lock(fake::Devices().mutex);
   fake::Devices().log.closed.push_back(device);
+}
+
+}  // namespace korvo
+
+namespace korvo {
+
+// The fake devices have no system behind them to explain a failure.
+std::vector<std::string> DeviceOpenHints(const std::string& path, int error) {
+  return {path + ": error " + std::to_string(error)};
 }
 
 }  // namespace korvo

@@ -13,7 +13,7 @@ FakeDiscovery& Discovery() {
 
 FakeInterface Interface(std::string path, std::optional<std::string> friendlyName,
                         std::optional<std::string> deviceDescription) {
-  return FakeInterface{{std::move(path), std::move(friendlyName), std::move(deviceDescription)}, false};
+  return FakeInterface{{std::move(path), std::move(friendlyName), std::move(deviceDescription), {}}, false};
 }
 
 namespace {
@@ -31,6 +31,8 @@ class FakeSet : public DeviceInterfaceSet {
 
 }  // namespace
 }  // namespace fake
+
+bool DiscoveryKnowsBusAddress() { return true; }
 
 bool InitFramework() { return !fake::Discovery().initFails; }
 

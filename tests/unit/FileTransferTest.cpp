@@ -1,4 +1,5 @@
 #include "deviceio/FileTransfer.h"
+#include "deviceio/TransferProgress.h"
 
 #include <gtest/gtest.h>
 
@@ -144,6 +145,32 @@ TEST_F(FileTransferTest, FileTooLargeForMemoryIsNotSentAndSaysSo) {
   EXPECT_TRUE(DeviceClosed());
   EXPECT_TRUE(FileIsFree(huge.string()));
   std::filesystem::remove(huge);
+}
+
+}  // namespace
+}  // namespace korvo
+
+namespace korvo {
+namespace {
+
+TEST(TransferProgressTest, LineTellsBytesPercentRateAndTimeLeft) {
+  constexpr uint64_t kMiB = 1024 * 1024;
+  const struct {
+    uint64_t sent, total;
+    double seconds;
+    const char* line;
+  } cases[] = {
+      {0, 4 * kMiB, 1.0, "0.0 of 4.0 MiB  0%"},  // no rate before the first byte
+      {kMiB, 4 * kMiB, 0.0, "1.0 of 4.0 MiB  25%"},
+      {kMiB, 4 * kMiB, 1.0, "1.0 of 4.0 MiB  25%  1.0 MiB/s  0:03 left"},
+      {60 * kMiB, 1000 * kMiB, 2.0, "60.0 of 1000.0 MiB  6%  30.0 MiB/s  0:31 left"},
+      {kMiB, 600 * kMiB, 1.0, "1.0 of 600.0 MiB  0%  1.0 MiB/s  9:59 left"},
+      {0, 0, 1.0, "0.0 of 0.0 MiB  100%"},
+      {3 * kMiB / 2, 3 * kMiB, 0.5, "1.5 of 3.0 MiB  50%  3.0 MiB/s  0:01 left"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(ProgressText(c.sent, c.total, c.seconds), c.line);
+  }
 }
 
 }  // namespace

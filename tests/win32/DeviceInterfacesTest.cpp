@@ -126,3 +126,35 @@ TEST_F(DeviceInterfacesTest, DeviceListTakesDescriptionsFromTheLayer) {
 
 }  // namespace
 }  // namespace korvo
+
+namespace korvo {
+namespace {
+
+// The IDs and the serial number come from the device's instance ID; an ID
+// that Windows made up for a device without a serial number holds '&'.
+TEST_F(DeviceInterfacesTest, IdsAndSerialComeFromTheInstanceId) {
+  const struct {
+    const char* instanceId;
+    unsigned vendorId, productId;
+    const char* serial;  // none when null
+  } cases[] = {
+      {"USB\\VID_6742&PID_0001\\K1-0042", 0x6742, 0x0001, "K1-0042"},
+      {"USB\\VID_1111&PID_00AB\\5&2C3F1A0&0&2", 0x1111, 0x00ab, nullptr},
+      {"USB\\VID_6742&PID_0002&MI_00\\7&1&0&0", 0x6742, 0x0002, nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.instanceId);
+    MadeUpInterfaces interfaces;
+    ASSERT_TRUE(interfaces.Add(MadeUpInterface{c.instanceId}));
+    std::vector<InterfaceRecord> records = ReadAll();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].facts.vendorId, c.vendorId);
+    EXPECT_EQ(records[0].facts.productId, c.productId);
+    EXPECT_EQ(records[0].facts.serial, c.serial ? std::optional<std::string>(c.serial) : std::nullopt);
+    EXPECT_FALSE(records[0].facts.bus);
+    EXPECT_FALSE(records[0].facts.address);
+  }
+}
+
+}  // namespace
+}  // namespace korvo

@@ -165,6 +165,54 @@ TEST_F(ProgramTest, FileOf4GiBIsNotSent) {
   EXPECT_EQ(node.Contents(), "");
 }
 
+// The command line on Windows: the same options and texts, IDs and serial
+// numbers from the instance IDs, and no -s (Windows tells no bus numbers).
+TEST_F(ProgramTest, OptionsListSelectOrRefuse) {
+  MadeUpInterface one{"USB\\VID_6742&PID_0001\\K1"};
+  one.friendlyName = "KORVO One";
+  MadeUpInterface two{"USB\\VID_6742&PID_0002\\K2"};
+  two.friendlyName = "KORVO Two";
+  ASSERT_TRUE(interfaces_.Add(one));
+  ASSERT_TRUE(interfaces_.Add(two));
+  DeviceNode oneNode(InterfacePath(one));
+  DeviceNode twoNode(InterfacePath(two));
+  const std::string tryHelp = "Try 'korvo-test --help'.\r\n";
+  const struct {
+    std::string args;
+    unsigned long exitCode;
+    std::string outputStart;  // the whole output when `toSecond` is false
+    std::string errors;
+    bool toSecond;  // the file reaches the second device
+  } cases[] = {
+      {"-h", 0, "Usage: korvo-test [-d VID[:PID]] [--serial SERIAL] [--] FILE\r\n", "", false},
+      {"--version", 0, "korvo-test 1.0.0\r\n", "", false},
+      {"-l", 0, "  * 1  ID 6742:0001  serial K1  KORVO One\r\n    2  ID 6742:0002  serial K2  KORVO Two\r\n", "", false},
+      {"-d 6742:0002 " + Quote(dataFile_), 0, "Error code Status:", "", true},
+      {"--serial K2 " + Quote(dataFile_), 0, "Error code Status:", "", true},
+      {"--serial K3 " + Quote(dataFile_), 1, "", "No device matches --serial K3\r\n", false},
+      {"-s 1:2 " + Quote(dataFile_), 1, "",
+       "korvo-test: option '-s' is not available here: this system does not tell bus numbers "
+       "and addresses; use -d or --serial\r\n" + tryHelp, false},
+      {"-q", 1, "", "korvo-test: unknown option '-q'\r\n" + tryHelp, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args);
+    ASSERT_TRUE(oneNode.Create());
+    ASSERT_TRUE(twoNode.Create());
+    ProgramRun run = RunProgram(Quote(Program()) + " " + c.args);
+    ASSERT_TRUE(run.ended);
+    EXPECT_EQ(run.exitCode, c.exitCode) << run.errors;
+    EXPECT_EQ(run.errors, c.errors);
+    EXPECT_EQ(oneNode.Contents(), "");
+    EXPECT_EQ(twoNode.Contents(), c.toSecond ? data_ : "");
+    if (c.toSecond || c.args == "-h") {
+      EXPECT_EQ(run.output.substr(0, c.outputStart.size()), c.outputStart) << run.output;
+    } else {
+      EXPECT_EQ(run.output, c.outputStart);
+    }
+  }
+}
+
 // Several devices and none of vendor 6742: the operator picks in the dialog.
 class ProgramDialogTest : public ProgramTest {
  protected:

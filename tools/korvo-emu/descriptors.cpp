@@ -49,7 +49,7 @@ Bytes DeviceDescriptor(const DeviceConfig& config) {
   PutWord(out, kDeviceRelease);
   out.push_back(config.manufacturer ? kManufacturerIndex : 0);
   out.push_back(config.product ? kProductIndex : 0);
-  out.push_back(0);  // no serial number
+  out.push_back(config.serial ? kSerialIndex : 0);
   out.push_back(1);  // bNumConfigurations
   return out;
 }
@@ -79,6 +79,7 @@ std::optional<Bytes> StringDescriptor(const DeviceConfig& config, std::uint8_t i
     return Utf16Descriptor(*config.manufacturer);
   }
   if (index == kProductIndex && config.product) return Utf16Descriptor(*config.product);
+  if (index == kSerialIndex && config.serial) return Utf16Descriptor(*config.serial);
   return std::nullopt;
 }
 

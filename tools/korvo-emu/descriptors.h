@@ -18,6 +18,7 @@ inline constexpr std::uint8_t kInterfaceNumber = 0;
 inline constexpr std::uint8_t kConfigurationValue = 1;
 inline constexpr std::uint8_t kManufacturerIndex = 1;
 inline constexpr std::uint8_t kProductIndex = 2;
+inline constexpr std::uint8_t kSerialIndex = 3;
 inline constexpr std::uint16_t kDeviceRelease = 0x0100;
 inline constexpr std::uint8_t kPrinterClass = 7;
 

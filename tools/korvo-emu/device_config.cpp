@@ -48,14 +48,14 @@ std::optional<std::uint64_t> ParseUnsigned(std::string_view text, int base, std:
 
 bool NeedsValue(std::string_view key) {
   static const std::set<std::string_view> keys = {
-      "vid", "pid", "bus", "dev", "manufacturer", "product", "vendor-db",
-      "model-db", "class", "status", "vanish-after", "driver"};
+      "vid", "pid", "bus", "dev", "manufacturer", "product", "serial", "vendor-db",
+      "model-db", "class", "status", "vanish-after", "bulk-rate", "driver"};
   return keys.count(key) != 0;
 }
 
 bool IsFlag(std::string_view key) {
   static const std::set<std::string_view> flags = {
-      "nonode", "roothub", "status-empty", "stall-status", "busy", "hang", "lp-busy"};
+      "nonode", "roothub", "status-empty", "stall-status", "busy", "hang", "denied", "lp-busy"};
   return flags.count(key) != 0;
 }
 
@@ -73,6 +73,7 @@ bool SetNumber(DeviceConfig& config, std::string_view key, std::string_view valu
   else if (key == "dev") rule = {10, 1, 127, 3};
   else if (key == "class") rule = {10, 0, 255, 3};
   else if (key == "status") rule = {16, 0, 0xff, 2};
+  else if (key == "bulk-rate") rule = {10, 1, UINT64_MAX / 16, 19};
   else rule = {10, 0, UINT64_MAX / 16, 19};  // vanish-after
   const auto number = value.size() <= rule.max_digits
                           ? ParseUnsigned(value, rule.base, rule.max)
@@ -88,6 +89,7 @@ bool SetNumber(DeviceConfig& config, std::string_view key, std::string_view valu
   else if (key == "dev") config.address = static_cast<int>(*number);
   else if (key == "class") config.interface_class = static_cast<std::uint8_t>(*number);
   else if (key == "status") config.status_byte = static_cast<std::uint8_t>(*number);
+  else if (key == "bulk-rate") config.bulk_rate = *number;
   else config.vanish_after = *number;
   return true;
 }
@@ -108,6 +110,7 @@ bool SetText(DeviceConfig& config, std::string_view key, std::string_view value,
   }
   if (key == "manufacturer") config.manufacturer = std::move(text);
   else if (key == "product") config.product = std::move(text);
+  else if (key == "serial") config.serial = std::move(text);
   else if (key == "vendor-db") config.vendor_from_database = std::move(text);
   else config.model_from_database = std::move(text);
   return true;
@@ -120,6 +123,7 @@ void SetFlag(DeviceConfig& config, std::string_view key) {
   else if (key == "stall-status") config.status_reply = StatusReply::kStall;
   else if (key == "busy") config.busy = true;
   else if (key == "lp-busy") config.lp_busy = true;
+  else if (key == "denied") config.denied = true;
   else config.hang = true;
 }
 
@@ -160,7 +164,7 @@ bool ApplyItem(DeviceConfig& config, const Item& item, std::string& error) {
     return false;
   }
   if (item.key == "driver") return SetDriver(config, *item.value, error);
-  const bool is_text = item.key == "manufacturer" || item.key == "product" ||
+  const bool is_text = item.key == "manufacturer" || item.key == "product" || item.key == "serial" ||
                        item.key == "vendor-db" || item.key == "model-db";
   return is_text ? SetText(config, item.key, *item.value, error)
                  : SetNumber(config, item.key, *item.value, error);

@@ -22,6 +22,7 @@ struct DeviceConfig {
   int address = 0;  // 0 until assigned: explicit dev=N, else by order of appearance
   std::optional<std::string> manufacturer;
   std::optional<std::string> product;
+  std::optional<std::string> serial;
   std::optional<std::string> vendor_from_database;
   std::optional<std::string> model_from_database;
   bool has_node = true;
@@ -39,6 +40,8 @@ struct DeviceConfig {
   bool busy = false;
   bool hang = false;
   std::optional<std::uint64_t> vanish_after;
+  std::optional<std::uint64_t> bulk_rate;  // bytes per second taken on bulk OUT; unlimited if absent
+  bool denied = false;  // the node is read-only: opening it for writing needs permission overrides
 };
 
 // Parses one description. Returns nullopt with `error` set on any mistake.

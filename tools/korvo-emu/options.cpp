@@ -11,9 +11,9 @@ const char kUsage[] =
     "usage: korvo-emu [--scenario FILE] [--device DEVICE]... [--capture-dir DIR] [--report]"
     " -- COMMAND [ARG...]\n"
     "  DEVICE: comma-separated items, e.g. vid=6742,pid=0001,product=KORVO%20K1,status=98\n"
-    "  keys: vid pid bus dev manufacturer product vendor-db model-db class status\n"
-    "        vanish-after driver; flags: nonode roothub status-empty stall-status\n"
-    "        busy hang lp-busy\n";
+    "  keys: vid pid bus dev manufacturer product serial vendor-db model-db class status\n"
+    "        vanish-after bulk-rate driver; flags: nonode roothub status-empty\n"
+    "        stall-status busy hang denied lp-busy\n";
 
 namespace {
 

@@ -187,6 +187,7 @@ bool Testbed::AddDevice(const DeviceConfig& config, std::size_t index,
                                         static_cast<gint>(descriptors.size()));
   if (config.manufacturer) SetBinary(testbed_, syspath, "manufacturer", *config.manufacturer);
   if (config.product) SetBinary(testbed_, syspath, "product", *config.product);
+  if (config.serial) SetBinary(testbed_, syspath, "serial", *config.serial);
 
   // A parent is only accepted if it exists in this process's view of /sys, which is
   // the real one; naming the interface below the device does the same.
@@ -255,7 +256,14 @@ void Testbed::SetDriverLink(const std::string& interface_path,
 
 // umockdev creates no /dev node for a device; libusb reads the descriptors from it.
 bool Testbed::CreateNode(const DeviceConfig& config, std::string& error) {
-  return CreateFile(NodePath(config), AllDescriptors(config), error);
+  if (!CreateFile(NodePath(config), AllDescriptors(config), error)) return false;
+  // Only a program that may override file permissions opens it for writing.
+  const std::string path = root_dir_ + NodePath(config);
+  if (config.denied && g_chmod(path.c_str(), 0444) != 0) {
+    error = "cannot make " + path + " read-only";
+    return false;
+  }
+  return true;
 }
 
 bool Testbed::CreateFile(const std::string& node, const Bytes& contents, std::string& error) {

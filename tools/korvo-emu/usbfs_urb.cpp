@@ -77,6 +77,11 @@ Reply SubmitBulk(ClientState& state, Urb urb, Completions& out) {
     return Fail(EFAULT);
   }
   const std::size_t taken = device.received.Take(buffer ? buffer->data : nullptr, length);
+  // A slow device: the bytes take their time to go through.
+  if (device.config.bulk_rate && taken > 0) {
+    g_usleep(static_cast<gulong>(static_cast<double>(taken) * 1e6 /
+                                 static_cast<double>(*device.config.bulk_rate)));
+  }
   urb.actual_length = static_cast<int>(taken);
   urb.status = taken < length ? -ENODEV : 0;
   CompleteUrb(state, std::move(urb), out);

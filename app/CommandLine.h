@@ -1,0 +1,32 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "discovery/DeviceSelector.h"
+
+namespace korvo {
+
+enum class Action {
+  SendFile,  // the run of old: choose a device, show its status, send FILE
+  List,      // -l: list the devices, open nothing
+  Help,      // -h
+  Version,   // -V
+  Error,     // a usage error; nothing else happens
+};
+
+struct CommandLine {
+  Action action = Action::SendFile;
+  DeviceSelector selector;
+  std::string file;   // SendFile: the file to send; empty when none was given
+  std::string error;  // Error: the problem, in one line, without the program name
+};
+
+// Reads the arguments that follow the program name. Options come first, as
+// POSIX utilities take them: the first word that is not an option (one not
+// beginning with '-', or "-" alone) is FILE and ends them, as does "--";
+// words after FILE are ignored, as they always were. A pure function: it
+// touches nothing but its arguments.
+CommandLine ParseCommandLine(const std::vector<std::string>& args);
+
+}  // namespace korvo

@@ -1,0 +1,48 @@
+#include "app/DeviceListing.h"
+
+#include <cstdio>
+
+#include "platform/TerminalText.h"
+
+namespace korvo {
+
+namespace {
+
+// Dashes for an unknown value, so that the columns stay in place.
+std::string Decimal3(const std::optional<unsigned>& value) {
+  char text[16];
+  if (!value) return "---";
+  std::snprintf(text, sizeof text, "%03u", *value);
+  return text;
+}
+
+// Dashes for an unknown value, so that the columns stay in place.
+std::string Hex4(const std::optional<unsigned>& value) {
+  char text[16];
+  if (!value) return "----";
+  std::snprintf(text, sizeof text, "%04x", *value);
+  return text;
+}
+
+}  // namespace
+
+std::string DeviceListing(const DeviceList& devices, std::optional<int> automatic,
+                          bool withBusAddress) {
+  std::string text;
+  for (int i = 0; i < devices.GetCount(); ++i) {
+    const DeviceEntry& entry = devices.GetAt(i);
+    const DeviceFacts& facts = entry.facts;
+    // The same numbering and mark as the dialog's lines.
+    text += automatic == i ? "  * " : "    ";
+    text += std::to_string(i + 1) + "  ";
+    if (withBusAddress) {
+      text += "Bus " + Decimal3(facts.bus) + " Device " + Decimal3(facts.address) + "  ";
+    }
+    text += "ID " + Hex4(facts.vendorId) + ":" + Hex4(facts.productId) + "  ";
+    if (facts.serial) text += "serial " + TerminalSafe(*facts.serial) + "  ";
+    text += TerminalSafe(entry.description) + "\n";
+  }
+  return text;
+}
+
+}  // namespace korvo

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "discovery/DeviceList.h"
+
+namespace korvo {
+
+// The text of -l: one line per device in list order, numbered as the
+// device-choice dialog numbers them, the device at index `automatic` (the
+// one taken without asking) marked with '*'. Names and serials are escaped
+// for the terminal. `withBusAddress`: the system tells bus and address.
+std::string DeviceListing(const DeviceList& devices, std::optional<int> automatic,
+                          bool withBusAddress);
+
+}  // namespace korvo

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "discovery/DeviceEntry.h"
+
+namespace korvo {
+
+// What the operator asked for on the command line to narrow the device
+// list: -d VID[:PID], -s [[BUS]:][ADDR] and --serial SERIAL. Every part is
+// optional; a device matches when it has every fact asked for, equal.
+struct DeviceSelector {
+  std::optional<unsigned> vendorId;
+  std::optional<unsigned> productId;
+  std::optional<unsigned> bus;
+  std::optional<unsigned> address;
+  std::optional<std::string> serial;
+
+  bool Empty() const { return !vendorId && !productId && !bus && !address && !serial; }
+  bool AsksBusOrAddress() const { return bus || address; }
+};
+
+bool Matches(const DeviceSelector& selector, const DeviceEntry& entry);
+
+// The selector as the operator would write it, e.g. "-d 6742:0002 --serial K1",
+// for "No device matches ...". Control characters in the serial are escaped.
+std::string DescribeSelector(const DeviceSelector& selector);
+
+}  // namespace korvo

@@ -1,0 +1,102 @@
+#include "app/CommandLine.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace korvo {
+namespace {
+
+// What a parse must give; absent selector parts must stay absent.
+struct Expected {
+  Action action;
+  std::string file;
+  std::optional<unsigned> vendorId, productId, bus, address;
+  std::optional<std::string> serial;
+  std::string error;
+};
+
+Expected Send(std::string file) { return {Action::SendFile, std::move(file), {}, {}, {}, {}, {}, ""}; }
+Expected Refused(std::string error) { return {Action::Error, "", {}, {}, {}, {}, {}, std::move(error)}; }
+
+TEST(CommandLineTest, ArgumentsGiveTheActionTheSelectorAndTheFile) {
+  const struct {
+    std::vector<std::string> args;
+    Expected expected;
+  } cases[] = {
+      // The run of old: one word that does not begin with '-' is FILE, and
+      // what follows FILE is ignored, options included.
+      {{"data.bin"}, Send("data.bin")},
+      {{}, Send("")},
+      {{""}, Send("")},
+      {{"-"}, Send("-")},
+      {{"data.bin", "-x", "--help"}, Send("data.bin")},
+      {{"--", "-x"}, Send("-x")},
+      {{"--", "--"}, Send("--")},
+      {{"--"}, Send("")},
+      {{"./-x"}, Send("./-x")},
+      // Help, version and list; help wins over the others.
+      {{"-h"}, {Action::Help, "", {}, {}, {}, {}, {}, ""}},
+      {{"--help"}, {Action::Help, "", {}, {}, {}, {}, {}, ""}},
+      {{"-V"}, {Action::Version, "", {}, {}, {}, {}, {}, ""}},
+      {{"--version", "-h"}, {Action::Help, "", {}, {}, {}, {}, {}, ""}},
+      {{"-lV"}, {Action::Version, "", {}, {}, {}, {}, {}, ""}},
+      {{"--list"}, {Action::List, "", {}, {}, {}, {}, {}, ""}},
+      {{"-l", "-d", "6742"}, {Action::List, "", 0x6742, {}, {}, {}, {}, ""}},
+      {{"-ld6742"}, {Action::List, "", 0x6742, {}, {}, {}, {}, ""}},
+      // Selectors as lsusb writes them; the last of a kind wins.
+      {{"-d", "6742:0002", "f"}, {Action::SendFile, "f", 0x6742, 0x0002, {}, {}, {}, ""}},
+      {{"-d", "ABcd:", "f"}, {Action::SendFile, "f", 0xabcd, {}, {}, {}, {}, ""}},
+      {{"-d", ":2", "f"}, {Action::SendFile, "f", {}, 0x0002, {}, {}, {}, ""}},
+      {{"-d", "1", "-d", "2:3", "f"}, {Action::SendFile, "f", 0x2, 0x3, {}, {}, {}, ""}},
+      {{"-s", "1:3", "f"}, {Action::SendFile, "f", {}, {}, 1, 3, {}, ""}},
+      {{"-s", "003", "f"}, {Action::SendFile, "f", {}, {}, {}, 3, {}, ""}},
+      {{"-s", "2:", "f"}, {Action::SendFile, "f", {}, {}, 2, {}, {}, ""}},
+      {{"-s:7", "f"}, {Action::SendFile, "f", {}, {}, {}, 7, {}, ""}},
+      {{"--serial", "K1 0042", "f"}, {Action::SendFile, "f", {}, {}, {}, {}, "K1 0042", ""}},
+      {{"--serial=-x", "--", "-y"}, {Action::SendFile, "-y", {}, {}, {}, {}, "-x", ""}},
+      {{"--serial="}, {Action::SendFile, "", {}, {}, {}, {}, "", ""}},
+      {{"--serial", "-d"}, {Action::SendFile, "", {}, {}, {}, {}, "-d", ""}},
+      // Usage errors: one line, naming the problem.
+      {{"-x"}, Refused("unknown option '-x'")},
+      {{"-lx"}, Refused("unknown option '-x'")},
+      {{"--bogus=1"}, Refused("unknown option '--bogus'")},
+      {{"--\x1b[2J"}, Refused("unknown option '--\\x1b[2J'")},
+      {{"-d"}, Refused("option '-d' needs a value")},
+      {{"-s"}, Refused("option '-s' needs a value")},
+      {{"--serial"}, Refused("option '--serial' needs a value")},
+      {{"--help=yes"}, Refused("option '--help' takes no value")},
+      {{"-d", "zz"}, Refused("invalid -d 'zz': expected VID[:PID] in hex, e.g. 6742:0001")},
+      {{"-d", "12345"}, Refused("invalid -d '12345': expected VID[:PID] in hex, e.g. 6742:0001")},
+      {{"-d", ":"}, Refused("invalid -d ':': expected VID[:PID] in hex, e.g. 6742:0001")},
+      {{"-d", "1:2:3"}, Refused("invalid -d '1:2:3': expected VID[:PID] in hex, e.g. 6742:0001")},
+      {{"-d", "0x12"}, Refused("invalid -d '0x12': expected VID[:PID] in hex, e.g. 6742:0001")},
+      {{"-s", "a"}, Refused("invalid -s 'a': expected [[BUS]:][ADDR] in decimal, e.g. 1:2")},
+      {{"-s", "1:2:3"}, Refused("invalid -s '1:2:3': expected [[BUS]:][ADDR] in decimal, e.g. 1:2")},
+      {{"-s", "1000"}, Refused("invalid -s '1000': expected [[BUS]:][ADDR] in decimal, e.g. 1:2")},
+      {{"-s", "-1"}, Refused("invalid -s '-1': expected [[BUS]:][ADDR] in decimal, e.g. 1:2")},
+      {{"-l", "f"}, Refused("option '-l' takes no FILE")},
+      // The first problem ends the parse, before help is looked at.
+      {{"-x", "-h"}, Refused("unknown option '-x'")},
+  };
+  for (const auto& c : cases) {
+    std::string shown;
+    for (const std::string& arg : c.args) shown += "[" + arg + "] ";
+    SCOPED_TRACE(shown);
+    CommandLine line = ParseCommandLine(c.args);
+    const Expected& e = c.expected;
+    EXPECT_EQ(line.action, e.action);
+    EXPECT_EQ(line.error, e.error);
+    EXPECT_EQ(line.file, e.file);
+    EXPECT_EQ(line.selector.vendorId, e.vendorId);
+    EXPECT_EQ(line.selector.productId, e.productId);
+    EXPECT_EQ(line.selector.bus, e.bus);
+    EXPECT_EQ(line.selector.address, e.address);
+    EXPECT_EQ(line.selector.serial, e.serial);
+  }
+}
+
+}  // namespace
+}  // namespace korvo
