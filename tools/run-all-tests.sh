@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds with warnings as errors and runs every test: the unit tests, the
 # emulator's own tests and the end-to-end tests on emulated devices; then the
-# 32-bit Windows build and its tests under Wine (skipped, with a notice, when
-# the cross toolchain or Wine is not installed: `.ci/install-deps --windows`).
+# 32-bit and 64-bit Windows builds and their tests under Wine (skipped, with a
+# notice, when the cross toolchains or Wine are not installed:
+# `.ci/install-deps --windows`).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -10,7 +11,8 @@ cmake --preset ci
 cmake --build --preset ci -j"$(nproc)"
 ctest --preset ci -j"$(nproc)"
 
-if command -v i686-w64-mingw32-g++-posix >/dev/null && command -v wine >/dev/null; then
+if command -v i686-w64-mingw32-g++-posix >/dev/null && command -v x86_64-w64-mingw32-g++-posix >/dev/null &&
+   command -v wine >/dev/null; then
   bash tools/windows/run-tests.sh
 elif [ -n "${CI:-}" ]; then
   echo "The Windows toolchain or Wine is missing" >&2
