@@ -358,6 +358,21 @@ TEST_F(ProgramOnDriverTest, HeldWriteIsCancelledWhenTheProgramIsEnded) {
   if (device) CloseDevice(device);
 }
 
+// A write on its own thread, for a device that holds it.
+struct HeldWrite {
+  static DWORD WINAPI Run(void* parameter) {
+    auto* write = static_cast<HeldWrite*>(parameter);
+    uint64_t written = 0;
+    write->ok = WriteDevice(write->device, "held", 4, &written);
+    write->error = LastErrorNumber();
+    return 0;
+  }
+
+  Device* device;
+  bool ok = true;
+  int error = 0;
+};
+
 // The driver itself: a held write ends as the control device says.
 TEST_F(DriverDeviceTest, HeldWriteEndsWhenReleased) {
   KorvoDeviceSettings settings = PresentDevice();
@@ -365,21 +380,8 @@ TEST_F(DriverDeviceTest, HeldWriteEndsWhenReleased) {
   Device* device = OpenDevice(Plug(settings));
   ASSERT_NE(device, nullptr);
 
-  struct Write {
-    Device* device;
-    bool ok = true;
-    int error = 0;
-  } write{device};
-  HANDLE thread = CreateThread(
-      nullptr, 0,
-      [](void* parameter) -> DWORD {
-        auto* w = static_cast<Write*>(parameter);
-        uint64_t written = 0;
-        w->ok = WriteDevice(w->device, "held", 4, &written);
-        w->error = LastErrorNumber();
-        return 0;
-      },
-      &write, 0, nullptr);
+  HeldWrite write{device};
+  HANDLE thread = CreateThread(nullptr, 0, HeldWrite::Run, &write, 0, nullptr);
   ASSERT_NE(thread, nullptr);
   ASSERT_TRUE(WaitFor([](const KorvoDeviceCounters& c) { return c.heldWrites == 1; }));
   EXPECT_EQ(WaitForSingleObject(thread, 200), static_cast<DWORD>(WAIT_TIMEOUT));
