@@ -54,11 +54,14 @@ uint32_t StatusMonitorProc(void* parameter) {
 
     if (WaitForEvent(context->hEvent, kWaitMilliseconds) != WaitResult::Signalled) continue;
 
+    // On Linux the request reaches the device even while the main thread's
+    // write is under way. On Windows the handle is synchronous: the system
+    // serialises requests on it, so this one waits until the write is over.
     uint32_t replyCount = 0;
     bool ok = QueryPortStatus(context->hDevice, nullptr, 0, reply, kReplySize, &replyCount);
     if (!ok) std::printf("status error:%d\n", LastErrorNumber());
     std::printf("SIGNALED!, bRet=%d, port status:%x\n", ok ? 1 : 0, static_cast<unsigned>(reply[0]));
-    std::fflush(stdout);  // seen now, even while the main thread's write waits
+    std::fflush(stdout);  // seen now, not at exit
   }
 }
 

@@ -41,8 +41,12 @@ else
   echo "Skipping the VM tests: run '.ci/install-deps --vm' first." >&2
 fi
 
-if command -v i686-w64-mingw32-g++-posix >/dev/null && command -v wine >/dev/null; then
+if command -v i686-w64-mingw32-g++-posix >/dev/null && command -v x86_64-w64-mingw32-g++-posix >/dev/null &&
+   command -v wine >/dev/null; then
   bash tools/windows/run-tests.sh
+  # The Windows .zip: both programs, built above.
+  zip=$(bash tools/windows/package.sh | tail -n 1)
+  cmake -E tar tf "$zip"
 elif [ -n "${CI:-}" ]; then
   echo "The Windows toolchain or Wine is missing" >&2
   exit 1

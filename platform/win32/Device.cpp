@@ -19,6 +19,18 @@ static_assert(kGetPortStatus == IOCTL_USBPRINT_GET_LPT_STATUS);
 // The largest count one WriteFile call takes.
 constexpr uint64_t kMaxWrite = MAXDWORD;
 
+// When the system cannot take one huge write (it locks every page of it for
+// the driver), the rest goes in pieces of at most this much, halved after
+// each refusal down to the smallest.
+constexpr DWORD kLargestPiece = 16u << 20;
+constexpr DWORD kSmallestPiece = 1u << 20;
+
+// The two errors that say the write was too large for the system's
+// resources, not that the device failed.
+bool IsTooLargeForTheSystem(DWORD error) {
+  return error == ERROR_NO_SYSTEM_RESOURCES || error == ERROR_WORKING_SET_QUOTA;
+}
+
 // A Device* is the device's handle itself; no handle is ever null.
 HANDLE HandleOf(Device* device) { return reinterpret_cast<HANDLE>(device); }
 
@@ -45,13 +57,20 @@ bool WriteDevice(Device* device, const void* data, uint64_t length, uint64_t* wr
                  WriteProgress* progress) {
   const auto* bytes = static_cast<const unsigned char*>(data);
   *written = 0;
-  // One call normally takes everything a 32-bit process can hold; an empty
-  // write is still issued. A driver that takes less gets the rest in further
-  // calls, as long as each one makes progress.
+  // One call normally takes the whole file; an empty write is still issued.
+  // A driver that takes less gets the rest in further calls, as long as each
+  // one makes progress.
+  uint64_t pieceLimit = kMaxWrite;
   do {
-    DWORD chunk = static_cast<DWORD>(std::min(length - *written, kMaxWrite));
+    DWORD chunk = static_cast<DWORD>(std::min(length - *written, pieceLimit));
     DWORD done = 0;
-    if (!WriteFile(HandleOf(device), bytes + *written, chunk, &done, nullptr)) return false;
+    if (!WriteFile(HandleOf(device), bytes + *written, chunk, &done, nullptr)) {
+      DWORD error = GetLastError();
+      if (!IsTooLargeForTheSystem(error) || chunk <= kSmallestPiece) return false;
+      *written += done;
+      pieceLimit = chunk > kLargestPiece ? kLargestPiece : chunk / 2;
+      continue;
+    }
     *written += done;
     if (done == 0 && chunk > 0) {
       SetLastError(ERROR_WRITE_FAULT);

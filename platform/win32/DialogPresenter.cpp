@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include "platform/DialogPresenter.h"
+#include "platform/win32/WindowStation.h"
 
 #include <map>
 #include <optional>
@@ -92,6 +93,10 @@ INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
 }  // namespace
 
 int RunModalDialog(int templateId, DialogEvents& events) {
+  // Without a visible desktop nobody could answer: the dialog is not shown,
+  // as a terminal dialog is not without a terminal.
+  if (!HasVisibleWindowStation()) return kDialogNotShown;
+
   ModalRun run{events, std::nullopt};
   // The templates are linked into the program itself.
   INT_PTR result = DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(templateId), nullptr,

@@ -1,7 +1,9 @@
 #include "platform/Thread.h"
 
 #include <windows.h>
+#include <process.h>
 
+#include <cstdint>
 #include <new>
 
 namespace korvo {
@@ -13,9 +15,9 @@ struct ThreadStart {
   void* parameter;
 };
 
-// CreateThread calls a WINAPI (stdcall) routine; the portable routine is a
-// plain C++ function, so it is reached through this one.
-DWORD WINAPI RunThread(LPVOID start) {
+// _beginthreadex calls a stdcall routine; the portable routine is a plain
+// C++ function, so it is reached through this one.
+unsigned __stdcall RunThread(void* start) {
   ThreadStart copy = *static_cast<ThreadStart*>(start);
   delete static_cast<ThreadStart*>(start);
   return copy.routine(copy.parameter);
@@ -27,10 +29,11 @@ bool StartDetachedThread(ThreadRoutine routine, void* parameter, uint32_t stackS
   auto* start = new (std::nothrow) ThreadStart{routine, parameter};
   if (!start) return false;
 
-  // The stack size is the initial commitment; the reservation stays the
-  // process default.
-  DWORD threadId = 0;
-  HANDLE thread = CreateThread(nullptr, stackSize, RunThread, start, 0, &threadId);
+  // The routine uses the C runtime (printf), so the runtime starts the
+  // thread and sets up its per-thread data. The stack size is the initial
+  // commitment; the reservation stays the process default.
+  unsigned threadId = 0;
+  auto thread = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, stackSize, RunThread, start, 0, &threadId));
   if (!thread) {
     delete start;
     return false;

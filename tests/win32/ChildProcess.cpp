@@ -27,7 +27,7 @@ ChildProcess::~ChildProcess() {
   if (!errorFile_.empty()) DeleteFileA(errorFile_.c_str());
 }
 
-bool ChildProcess::Start(const std::string& commandLine) {
+bool ChildProcess::Start(const std::string& commandLine, const char* desktop) {
   outputFile_ = TemporaryPath("out");
   errorFile_ = TemporaryPath("err");
   HANDLE input = InheritableFile("NUL", GENERIC_READ, OPEN_EXISTING);
@@ -39,6 +39,8 @@ bool ChildProcess::Start(const std::string& commandLine) {
       errors != INVALID_HANDLE_VALUE) {
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
+    std::string desktopName = desktop ? desktop : "";
+    startup.lpDesktop = desktop ? desktopName.data() : nullptr;
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = input;
     startup.hStdOutput = output;
@@ -76,10 +78,10 @@ std::string ChildProcess::Output() const { return ReadFileBytes(outputFile_); }
 
 std::string ChildProcess::Errors() const { return ReadFileBytes(errorFile_); }
 
-ProgramRun RunProgram(const std::string& commandLine) {
+ProgramRun RunProgram(const std::string& commandLine, const char* desktop) {
   ChildProcess child;
   ProgramRun run{false, 0, "", ""};
-  if (!child.Start(commandLine)) return run;
+  if (!child.Start(commandLine, desktop)) return run;
   run.ended = child.Wait(30000);
   run.exitCode = child.ExitCode();
   run.output = child.Output();

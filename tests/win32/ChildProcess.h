@@ -14,7 +14,8 @@ class ChildProcess {
   ChildProcess& operator=(const ChildProcess&) = delete;
 
   // `commandLine` as CreateProcess takes it; the first word is the program.
-  bool Start(const std::string& commandLine);
+  // `desktop`: "station\\desktop" to run it in, else this process's.
+  bool Start(const std::string& commandLine, const char* desktop = nullptr);
   // Waits for the end, at most `milliseconds`; false when it has not ended
   // (it is then killed).
   bool Wait(unsigned milliseconds);
@@ -37,7 +38,7 @@ struct ProgramRun {
   std::string output;
   std::string errors;
 };
-ProgramRun RunProgram(const std::string& commandLine);
+ProgramRun RunProgram(const std::string& commandLine, const char* desktop = nullptr);
 
 // "program" "argument": quoted for CreateProcess (the arguments here hold no quotes).
 std::string Quote(const std::string& word);

@@ -6,7 +6,9 @@
 
 #include <functional>
 
+#include "HiddenWindowStation.h"
 #include "platform/DialogPresenter.h"
+#include "platform/win32/WindowStation.h"
 #include "resources/resource.h"
 
 namespace korvo {
@@ -41,6 +43,21 @@ TEST(DialogPresenterTest, MissingTemplateIsNotShownAndCallsNothing) {
   EXPECT_EQ(RunModalDialog(4242, events), kDialogNotShown);
   EXPECT_EQ(events.initCalls, 0);
   EXPECT_TRUE(events.commands.empty());
+}
+
+// A service or an OpenSSH session: nobody could answer, so nothing is shown.
+TEST(DialogPresenterTest, WithoutAVisibleDesktopTheDialogIsNotShown) {
+  {
+    win32test::HiddenWindowStation hidden;
+    ASSERT_TRUE(hidden.Entered());
+    EXPECT_FALSE(HasVisibleWindowStation());
+    ScriptedEvents events([](DialogWindow& window) { window.EndDialog(IDOK); });
+    EXPECT_EQ(RunModalDialog(IDD_SELECT_DEVICE, events), kDialogNotShown);
+    EXPECT_EQ(events.initCalls, 0);
+  }
+  if (HaveDisplay()) {  // back on the visible one
+    EXPECT_TRUE(HasVisibleWindowStation());
+  }
 }
 
 TEST(DialogPresenterTest, EndingDuringInitialisationReturnsThatResult) {

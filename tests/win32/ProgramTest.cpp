@@ -5,9 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
 #include "ChildProcess.h"
+#include "HiddenWindowStation.h"
 #include "WineDevices.h"
 
 namespace korvo {
@@ -141,9 +143,11 @@ TEST_F(ProgramTest, MissingFileIsReportedAfterTheStatusLine) {
   EXPECT_EQ(node.Contents(), "");
 }
 
-// A 32-bit process cannot hold a file of 4 GiB: nothing is sent, and the
-// run says so instead of sending the low 32 bits' worth.
-TEST_F(ProgramTest, FileOf4GiBIsNotSent) {
+// A file larger than the process can hold: nothing is sent, and the run
+// says so instead of sending part of it. A 32-bit process cannot hold 4 GiB
+// (nor would its low 32 bits be the size); a 64-bit one cannot get 15 TiB
+// of memory here (the largest file ext4 takes is 16 TiB).
+TEST_F(ProgramTest, FileTooLargeForMemoryIsNotSent) {
   MadeUpInterface korvo{"USB\\VID_6742&PID_0001\\B"};
   ASSERT_TRUE(interfaces_.Add(korvo));
   DeviceNode node(InterfacePath(korvo));
@@ -151,7 +155,7 @@ TEST_F(ProgramTest, FileOf4GiBIsNotSent) {
   HANDLE file = CreateFileA(dataFile_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
   ASSERT_NE(file, INVALID_HANDLE_VALUE);
   LARGE_INTEGER end;
-  end.QuadPart = (1LL << 32) + 3;  // sparse: only its end is set
+  end.QuadPart = sizeof(void*) == 4 ? (1LL << 32) + 3 : (15LL << 40) + 3;  // sparse
   bool extended = SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && SetEndOfFile(file);
   CloseHandle(file);
   ASSERT_TRUE(extended);
@@ -211,6 +215,61 @@ TEST_F(ProgramTest, OptionsListSelectOrRefuse) {
       EXPECT_EQ(run.output, c.outputStart);
     }
   }
+}
+
+// With several devices and none of vendor 6742 the operator must choose. In
+// a window station without a visible desktop (a service, a task running
+// while nobody is logged on, an OpenSSH session) nobody can: the run ends
+// as cancelled, without showing the dialog.
+TEST_F(ProgramTest, WithoutAVisibleDesktopTheChoiceEndsAsCancelled) {
+  MadeUpInterface first{"USB\\VID_1111&PID_0001\\A"};
+  first.friendlyName = "First Device";
+  MadeUpInterface second{"USB\\VID_2222&PID_0002\\B"};
+  second.friendlyName = "Second Device";
+  ASSERT_TRUE(interfaces_.Add(first));
+  ASSERT_TRUE(interfaces_.Add(second));
+  DeviceNode firstNode(InterfacePath(first));
+  DeviceNode secondNode(InterfacePath(second));
+  ASSERT_TRUE(firstNode.Create());
+  ASSERT_TRUE(secondNode.Create());
+  HWINSTA station = CreateWindowStationA(kHiddenWindowStation, 0, WINSTA_ALL_ACCESS, nullptr);
+  ASSERT_NE(station, nullptr);
+
+  ProgramRun run = RunProgram(CommandLine(), kHiddenDesktop);
+  CloseWindowStation(station);
+  ASSERT_TRUE(run.ended) << "the run waited for an answer nobody can give";
+  EXPECT_EQ(run.exitCode, 1u);
+  EXPECT_EQ(run.output, "");
+  EXPECT_EQ(run.errors, "");
+  EXPECT_EQ(firstNode.Contents(), "");
+  EXPECT_EQ(secondNode.Contents(), "");
+}
+
+// What the program's image tells Windows before it runs: a 32-bit build may
+// use 4 GiB of address space on 64-bit Windows, and the manifest is linked in.
+TEST(ProgramImageTest, IsLargeAddressAwareAndCarriesItsManifest) {
+  std::string image = ReadFileBytes(DosPathOfUnixPath(KORVO_TEST_PROGRAM));
+  ASSERT_GT(image.size(), 0x200u);
+  IMAGE_DOS_HEADER dos;
+  std::memcpy(&dos, image.data(), sizeof dos);
+  ASSERT_EQ(dos.e_magic, IMAGE_DOS_SIGNATURE);
+  IMAGE_FILE_HEADER header;
+  ASSERT_LT(static_cast<size_t>(dos.e_lfanew) + 4 + sizeof header, image.size());
+  std::memcpy(&header, image.data() + dos.e_lfanew + 4, sizeof header);
+  EXPECT_NE(header.Characteristics & IMAGE_FILE_LARGE_ADDRESS_AWARE, 0);
+
+  HMODULE module = LoadLibraryExA(DosPathOfUnixPath(KORVO_TEST_PROGRAM).c_str(), nullptr,
+                                  LOAD_LIBRARY_AS_DATAFILE);
+  ASSERT_NE(module, nullptr);
+  HRSRC manifest = FindResourceA(module, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24));
+  ASSERT_NE(manifest, nullptr);
+  std::string text(static_cast<const char*>(LockResource(LoadResource(module, manifest))),
+                   SizeofResource(module, manifest));
+  FreeLibrary(module);
+  EXPECT_NE(text.find("level=\"asInvoker\""), std::string::npos);
+  EXPECT_NE(text.find("<dpiAware"), std::string::npos);
+  // Common Controls 6 would restyle the dialog's classic controls.
+  EXPECT_EQ(text.find("Common-Controls"), std::string::npos);
 }
 
 // Several devices and none of vendor 6742: the operator picks in the dialog.

@@ -11,7 +11,7 @@ trap 'rm -rf "$work"' EXIT
 printf 'data' >"$work/data.bin"
 
 status=0
-timeout 60 wine "$program" "$work/data.bin" >"$work/out" 2>"$work/err" || status=$?
+timeout 60 "${KORVO_WINE:-wine}" "$program" "$work/data.bin" >"$work/out" 2>"$work/err" || status=$?
 
 printf 'No KORVO devices to test\r\n' >"$work/expected-err"
 ok=1

@@ -22,7 +22,7 @@ failures=0
 run_case() {
   local name=$1 expected=$2
   shift 2
-  timeout 60 wine "$driver" "First Device" "Second Device" "Third Device" \
+  timeout 60 "${KORVO_WINE:-wine}" "$driver" "First Device" "Second Device" "Third Device" \
     >"$work/$name.out" 2>"$work/$name.err" &
   local pid=$!
 

@@ -1,14 +1,26 @@
 #!/usr/bin/env bash
-# Runs COMMAND inside a Wine session of its own: a fresh 32-bit prefix in a
+# Runs COMMAND inside a Wine session of its own: a fresh prefix in a
 # temporary directory, the Wine server started before and stopped after, and
 # the settings without which runs under Wine hang or mislead.
-# Usage: tools/windows/wine-session.sh COMMAND [ARG...]
-# Run it under xvfb-run when COMMAND shows windows.
+# Usage: tools/windows/wine-session.sh [--64] COMMAND [ARG...]
+# --64: a 64-bit prefix and loader (wine64); else 32-bit. COMMAND finds the
+# loader to use in $KORVO_WINE. Run it under xvfb-run when COMMAND shows
+# windows.
 set -euo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+if [ "${1:-}" = "--64" ]; then
+  shift
+  KORVO_WINE=$(bash "$here/wine-loader.sh" 64)
+  export WINEARCH=win64
+else
+  KORVO_WINE=$(bash "$here/wine-loader.sh" 32)
+  export WINEARCH=win32
+fi
+export KORVO_WINE
 
 WINEPREFIX=$(mktemp -d "${TMPDIR:-/tmp}/korvo-wine.XXXXXX")
 export WINEPREFIX
-export WINEARCH=win32
 export WINEDEBUG=-all                      # Wine's own messages stay off stderr
 export WINEDLLOVERRIDES="mscoree,mshtml="  # no Mono or Gecko install prompts
 
@@ -21,7 +33,13 @@ trap stop_session EXIT
 
 # The server stays up between wine calls; the prefix is made once, here.
 timeout 30 wineserver -p
-timeout 300 wine wineboot --init </dev/null
+timeout 300 "$KORVO_WINE" wineboot --init </dev/null
+# A new prefix's first boot keeps the service manager busy for a while (its
+# database stays locked), and a driver installed meanwhile starts late or
+# not at all. The rest of the session starts from the settled prefix.
+timeout 30 wineserver -k || true
+timeout 60 wineserver -w || true
+timeout 30 wineserver -p
 
 # Debian's Wine does not find its own fonts (fonts-wine): without them the
 # dialogs lose "MS Sans Serif" and the caption buttons' Marlett symbols.
@@ -30,10 +48,10 @@ if [ -d /usr/share/wine/fonts ]; then
 fi
 
 # A crash must end the program, not wait for someone to close a dialog.
-timeout 60 wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f \
+timeout 60 "$KORVO_WINE" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f \
   >/dev/null </dev/null
 # Without a window manager, Wine draws the frames and captions itself.
-timeout 60 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f \
+timeout 60 "$KORVO_WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f \
   >/dev/null </dev/null
 
 status=0

@@ -1,0 +1,397 @@
+// The Windows layer and korvo-test.exe behind a real driver: korvo-driver's
+// KORVO device, found through SetupAPI and opened by its interface path.
+// Skipped, with the reason, where the driver cannot be loaded.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+
+#include "ChildProcess.h"
+#include "DriverDevice.h"
+#include "WineDevices.h"
+#include "platform/Device.h"
+#include "platform/ErrorNumber.h"
+#include "unit/TempFiles.h"
+
+namespace korvo {
+namespace {
+
+using namespace win32test;
+using test::Pattern;
+
+// NTSTATUS values the device is told to fail with, and the error numbers
+// the program sees for them.
+constexpr int kIoDeviceError = static_cast<int>(0xC0000185);          // ERROR_IO_DEVICE
+constexpr int kInsufficientResources = static_cast<int>(0xC000009A);  // ERROR_NO_SYSTEM_RESOURCES
+constexpr int kWorkingSetQuota = static_cast<int>(0xC00000A1);        // ERROR_WORKING_SET_QUOTA
+constexpr int kAccessDenied = static_cast<int>(0xC0000022);
+
+constexpr size_t kMiB = 1 << 20;
+
+class DriverDeviceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string why = InstallDriverDevice();
+    if (!why.empty()) GTEST_SKIP() << "the test driver cannot be loaded here: " << why;
+    device_.emplace();
+    ASSERT_TRUE(device_->Ready());
+  }
+
+  // Plugs the device in with these settings; its interface path.
+  std::string Plug(const KorvoDeviceSettings& settings) {
+    EXPECT_TRUE(device_->Configure(settings));
+    std::string path = DriverDevice::InterfacePath();
+    EXPECT_NE(path, "") << "the device's interface is not listed";
+    return path;
+  }
+
+  // Polls the counters until `done` holds, at most 10 s.
+  template <typename Done>
+  bool WaitFor(Done done) {
+    for (int i = 0; i < 200; ++i) {
+      if (done(device_->Counters())) return true;
+      Sleep(50);
+    }
+    return false;
+  }
+
+  std::optional<DriverDevice> device_;
+};
+
+// --- The device channel (platform/win32/Device.cpp) ---------------------
+
+TEST_F(DriverDeviceTest, PathNamesTheVendorAndTheUsbDeviceClass) {
+  std::string path = Plug(PresentDevice());
+  EXPECT_EQ(path, "\\\\?\\root#vid_6742&pid_0001#0000#{a5dcbf10-6530-11d2-901f-00c04fb951ed}");
+}
+
+TEST_F(DriverDeviceTest, UnpluggedDeviceIsNotListed) {
+  KorvoDeviceSettings unplugged = PresentDevice();
+  unplugged.present = 0;
+  ASSERT_TRUE(device_->Configure(unplugged));
+  EXPECT_EQ(DriverDevice::InterfacePath(), "");
+}
+
+TEST_F(DriverDeviceTest, StatusRequestGetsTheDevicesByte) {
+  for (unsigned statusByte : {0x98u, 0x00u, 0xFFu}) {
+    KorvoDeviceSettings settings = PresentDevice();
+    settings.statusByte = statusByte;
+    Device* device = OpenDevice(Plug(settings));
+    ASSERT_NE(device, nullptr) << LastErrorNumber();
+    // As the run asks (80-byte buffers) and as the monitor asks (no input).
+    unsigned char input[80] = {};
+    unsigned char reply[80] = {};
+    uint32_t replyCount = 0;
+    EXPECT_TRUE(QueryPortStatus(device, input, sizeof input, reply, sizeof reply, &replyCount));
+    EXPECT_EQ(reply[0], statusByte);
+    EXPECT_EQ(replyCount, 1u);
+    unsigned char small[2] = {0x55, 0x55};
+    EXPECT_TRUE(QueryPortStatus(device, nullptr, 0, small, sizeof small, &replyCount));
+    EXPECT_EQ(small[0], statusByte);
+    CloseDevice(device);
+  }
+}
+
+TEST_F(DriverDeviceTest, FailedStatusRequestGivesTheSystemsError) {
+  KorvoDeviceSettings settings = PresentDevice();
+  settings.statusFailure = kIoDeviceError;
+  Device* device = OpenDevice(Plug(settings));
+  ASSERT_NE(device, nullptr);
+  unsigned char reply[80] = {};
+  uint32_t replyCount = 7;
+  EXPECT_FALSE(QueryPortStatus(device, reply, sizeof reply, reply, sizeof reply, &replyCount));
+  EXPECT_EQ(LastErrorNumber(), ERROR_IO_DEVICE);
+  EXPECT_EQ(replyCount, 0u);
+  CloseDevice(device);
+}
+
+TEST_F(DriverDeviceTest, WrittenBytesArriveUnchanged) {
+  for (size_t size : {size_t{0}, size_t{1}, kMiB + 7}) {
+    std::string data = Pattern(size);
+    Device* device = OpenDevice(Plug(PresentDevice()));
+    ASSERT_NE(device, nullptr);
+    uint64_t written = 99;
+    EXPECT_TRUE(WriteDevice(device, data.data(), data.size(), &written));
+    EXPECT_EQ(written, size);
+    CloseDevice(device);
+    EXPECT_EQ(device_->Received(), data) << size << " bytes";
+  }
+}
+
+TEST_F(DriverDeviceTest, WriteFailingMidwayReportsTheDevicesError) {
+  KorvoDeviceSettings settings = PresentDevice();
+  settings.failWriteAfter = 1000;
+  settings.writeFailure = kIoDeviceError;
+  Device* device = OpenDevice(Plug(settings));
+  ASSERT_NE(device, nullptr);
+  std::string data = Pattern(4096);
+  uint64_t written = 0;
+  EXPECT_FALSE(WriteDevice(device, data.data(), data.size(), &written));
+  EXPECT_EQ(LastErrorNumber(), ERROR_IO_DEVICE);
+  CloseDevice(device);
+  EXPECT_EQ(device_->Received(), data.substr(0, 1000));
+}
+
+// A device (or the system) that cannot take one huge write: on the two
+// resource errors the rest goes in pieces; on any other error, not.
+TEST_F(DriverDeviceTest, WriteTooLargeForTheSystemIsSentInPieces) {
+  struct Case {
+    int oversizeFailure;
+    unsigned long long maxWriteLength;
+    bool sent;
+    int error;
+  };
+  const Case cases[] = {
+      {kInsufficientResources, 3 * kMiB, true, 0},
+      {kWorkingSetQuota, 5 * kMiB, true, 0},
+      {kInsufficientResources, 1000, false, ERROR_NO_SYSTEM_RESOURCES},
+      {kIoDeviceError, 3 * kMiB, false, ERROR_IO_DEVICE},
+  };
+  const std::string data = Pattern(20 * kMiB + 3);
+  for (const Case& c : cases) {
+    KorvoDeviceSettings settings = PresentDevice();
+    settings.maxWriteLength = c.maxWriteLength;
+    settings.oversizeFailure = c.oversizeFailure;
+    Device* device = OpenDevice(Plug(settings));
+    ASSERT_NE(device, nullptr);
+    uint64_t written = 0;
+    EXPECT_EQ(WriteDevice(device, data.data(), data.size(), &written), c.sent)
+        << std::hex << c.oversizeFailure;
+    if (!c.sent) {
+      EXPECT_EQ(LastErrorNumber(), c.error);
+    }
+    CloseDevice(device);
+    KorvoDeviceCounters counters = device_->Counters();
+    EXPECT_EQ(counters.largestWrite, data.size());  // one write was tried first
+    if (c.sent) {
+      EXPECT_EQ(written, data.size());
+      EXPECT_TRUE(device_->Received() == data) << "the pieces do not add up to the data";
+    } else {
+      EXPECT_EQ(counters.received, 0u);
+    }
+    if (c.oversizeFailure == kIoDeviceError) {
+      EXPECT_EQ(counters.writes, 1u);
+    }
+  }
+}
+
+// The device lets one program in. Windows refuses the second open; Wine
+// hands out the handle before the driver has answered, so there the refusal
+// shows on every request made through it.
+TEST_F(DriverDeviceTest, SecondOpenIsRefusedWhileTheDeviceIsHeld) {
+  std::string path = Plug(PresentDevice());
+  Device* first = OpenDevice(path);
+  ASSERT_NE(first, nullptr);
+  Device* second = OpenDevice(path);
+  if (RunningUnderWine()) {
+    ASSERT_NE(second, nullptr);
+    unsigned char reply[80] = {};
+    uint32_t replyCount = 0;
+    EXPECT_FALSE(QueryPortStatus(second, reply, sizeof reply, reply, sizeof reply, &replyCount));
+    EXPECT_EQ(LastErrorNumber(), ERROR_ACCESS_DENIED);
+    uint64_t written = 0;
+    EXPECT_FALSE(WriteDevice(second, "data", 4, &written));
+    EXPECT_EQ(LastErrorNumber(), ERROR_ACCESS_DENIED);
+    CloseDevice(second);
+  } else {
+    EXPECT_EQ(second, nullptr);
+    EXPECT_EQ(LastErrorNumber(), ERROR_ACCESS_DENIED);
+  }
+  EXPECT_EQ(device_->Counters().refusedOpens, 1u);
+  EXPECT_EQ(device_->Received(), "");
+
+  // The holder is unaffected, and once it lets go the device opens again.
+  uint64_t written = 0;
+  EXPECT_TRUE(WriteDevice(first, "held", 4, &written));
+  CloseDevice(first);
+  Device* again = OpenDevice(path);
+  ASSERT_NE(again, nullptr);
+  EXPECT_TRUE(WriteDevice(again, "again", 5, &written));
+  CloseDevice(again);
+  EXPECT_EQ(device_->Received(), "heldagain");
+}
+
+// --- korvo-test.exe end to end ------------------------------------------
+
+class ProgramOnDriverTest : public DriverDeviceTest {
+ protected:
+  void SetUp() override {
+    DriverDeviceTest::SetUp();
+    if (IsSkipped()) return;
+    dataFile_ = TemporaryPath("dat");
+  }
+  void TearDown() override {
+    if (!dataFile_.empty()) DeleteFileA(dataFile_.c_str());
+  }
+
+  // Runs the program on a file of `data`.
+  ProgramRun Run(const std::string& data) {
+    EXPECT_TRUE(WriteFileBytes(dataFile_, data));
+    return RunProgram(CommandLine());
+  }
+  std::string CommandLine() const {
+    return Quote(DosPathOfUnixPath(KORVO_TEST_PROGRAM)) + " " + Quote(dataFile_);
+  }
+
+  std::string dataFile_;
+};
+
+TEST_F(ProgramOnDriverTest, ShowsTheStatusAndSendsA65MiBFileByteExact) {
+  KorvoDeviceSettings settings = PresentDevice();
+  settings.statusByte = 0x98;
+  Plug(settings);
+  const std::string data = Pattern(65 * kMiB + 11);
+
+  ProgramRun run = Run(data);
+  ASSERT_TRUE(run.ended);
+  EXPECT_EQ(run.exitCode, 0u);
+  EXPECT_EQ(run.output, "status:98\r\n");
+  EXPECT_EQ(run.errors, "");
+  EXPECT_TRUE(device_->Received() == data) << "the device did not receive the file byte for byte";
+  KorvoDeviceCounters counters = device_->Counters();
+  EXPECT_EQ(counters.statusRequests, 1u);
+  EXPECT_EQ(counters.openNow, 0u);  // closed at the end
+}
+
+TEST_F(ProgramOnDriverTest, ChoosesTheKorvoVendorAmongOtherDevices) {
+  MadeUpInterfaces others;
+  MadeUpInterface other{"USB\\VID_1234&PID_0001\\A"};
+  other.friendlyName = "Other Device";
+  ASSERT_TRUE(others.Add(other));
+  DeviceNode otherNode(InterfacePath(other));
+  ASSERT_TRUE(otherNode.Create());
+  Plug(PresentDevice());
+
+  ProgramRun run = Run(Pattern(4096));
+  ASSERT_TRUE(run.ended);
+  EXPECT_EQ(run.exitCode, 0u);
+  EXPECT_EQ(run.output, "status:00\r\n");
+  EXPECT_EQ(device_->Received(), Pattern(4096));
+  EXPECT_EQ(otherNode.Contents(), "");
+}
+
+TEST_F(ProgramOnDriverTest, FailedStatusRequestIsShownAndTheFileStillSent) {
+  KorvoDeviceSettings settings = PresentDevice();
+  settings.statusFailure = kIoDeviceError;
+  Plug(settings);
+
+  ProgramRun run = Run(Pattern(5000));
+  ASSERT_TRUE(run.ended);
+  EXPECT_EQ(run.exitCode, 0u);
+  EXPECT_EQ(run.output, "Error code Status:1117\r\n");
+  EXPECT_EQ(device_->Received(), Pattern(5000));
+}
+
+TEST_F(ProgramOnDriverTest, WriteFailingMidwayEndsWithTheWriteError) {
+  KorvoDeviceSettings settings = PresentDevice();
+  settings.failWriteAfter = kMiB;
+  settings.writeFailure = kIoDeviceError;
+  Plug(settings);
+  const std::string data = Pattern(4 * kMiB);
+
+  ProgramRun run = Run(data);
+  ASSERT_TRUE(run.ended);
+  EXPECT_EQ(run.exitCode, 1u);
+  EXPECT_EQ(run.output, "status:00\r\nError code Write:1117\r\n");
+  EXPECT_TRUE(device_->Received() == data.substr(0, kMiB));
+}
+
+TEST_F(ProgramOnDriverTest, FileTooLargeForOneWriteArrivesInPieces) {
+  KorvoDeviceSettings settings = PresentDevice();
+  settings.maxWriteLength = 4 * kMiB;
+  settings.oversizeFailure = kInsufficientResources;
+  Plug(settings);
+  const std::string data = Pattern(20 * kMiB);
+
+  ProgramRun run = Run(data);
+  ASSERT_TRUE(run.ended);
+  EXPECT_EQ(run.exitCode, 0u);
+  EXPECT_EQ(run.output, "status:00\r\n");
+  EXPECT_TRUE(device_->Received() == data);
+}
+
+TEST_F(ProgramOnDriverTest, BusyDeviceIsNotWrittenTo) {
+  std::string path = Plug(PresentDevice());
+  Device* holder = OpenDevice(path);
+  ASSERT_NE(holder, nullptr);
+
+  ProgramRun run = Run(Pattern(100));
+  CloseDevice(holder);
+  ASSERT_TRUE(run.ended);
+  EXPECT_EQ(run.exitCode, 1u);
+  if (RunningUnderWine()) {
+    // The open "succeeds" (see SecondOpenIsRefusedWhileTheDeviceIsHeld).
+    EXPECT_EQ(run.output, "Error code Status:5\r\nError code Write:5\r\n");
+    EXPECT_EQ(run.errors, "");
+  } else {
+    EXPECT_EQ(run.output, "");
+    EXPECT_EQ(run.errors, std::string("Unable to open ") + kDriverDeviceName + "\r\n");
+  }
+  EXPECT_EQ(device_->Counters().refusedOpens, 1u);
+  EXPECT_EQ(device_->Received(), "");
+}
+
+// A device that never finishes the write: the program waits in it, and
+// ending the program cancels the write and frees the device.
+TEST_F(ProgramOnDriverTest, HeldWriteIsCancelledWhenTheProgramIsEnded) {
+  KorvoDeviceSettings settings = PresentDevice();
+  settings.holdWrites = 1;
+  Plug(settings);
+  ASSERT_TRUE(WriteFileBytes(dataFile_, Pattern(1000)));
+
+  ChildProcess program;
+  ASSERT_TRUE(program.Start(CommandLine()));
+  ASSERT_TRUE(WaitFor([](const KorvoDeviceCounters& c) { return c.heldWrites == 1; }));
+  EXPECT_EQ(program.Output(), "status:00\r\n");  // shown before the write
+  EXPECT_FALSE(program.Wait(500));               // still waiting: ended here
+  EXPECT_TRUE(WaitFor([](const KorvoDeviceCounters& c) {
+    return c.cancelledWrites == 1 && c.openNow == 0;
+  })) << "the held write was not cancelled";
+  EXPECT_EQ(device_->Received(), "");
+
+  // The device is free again.
+  KorvoDeviceSettings normal = PresentDevice();
+  Device* device = OpenDevice(Plug(normal));
+  EXPECT_NE(device, nullptr);
+  if (device) CloseDevice(device);
+}
+
+// A write on its own thread, for a device that holds it.
+struct HeldWrite {
+  static DWORD WINAPI Run(void* parameter) {
+    auto* write = static_cast<HeldWrite*>(parameter);
+    uint64_t written = 0;
+    write->ok = WriteDevice(write->device, "held", 4, &written);
+    write->error = LastErrorNumber();
+    return 0;
+  }
+
+  Device* device;
+  bool ok = true;
+  int error = 0;
+};
+
+// The driver itself: a held write ends as the control device says.
+TEST_F(DriverDeviceTest, HeldWriteEndsWhenReleased) {
+  KorvoDeviceSettings settings = PresentDevice();
+  settings.holdWrites = 1;
+  Device* device = OpenDevice(Plug(settings));
+  ASSERT_NE(device, nullptr);
+
+  HeldWrite write{device};
+  HANDLE thread = CreateThread(nullptr, 0, HeldWrite::Run, &write, 0, nullptr);
+  ASSERT_NE(thread, nullptr);
+  ASSERT_TRUE(WaitFor([](const KorvoDeviceCounters& c) { return c.heldWrites == 1; }));
+  EXPECT_EQ(WaitForSingleObject(thread, 200), static_cast<DWORD>(WAIT_TIMEOUT));
+  EXPECT_TRUE(device_->ReleaseHeldWrite(kAccessDenied));
+  EXPECT_EQ(WaitForSingleObject(thread, 10000), static_cast<DWORD>(WAIT_OBJECT_0));
+  CloseHandle(thread);
+  EXPECT_FALSE(write.ok);
+  EXPECT_EQ(write.error, ERROR_ACCESS_DENIED);
+  CloseDevice(device);
+}
+
+}  // namespace
+}  // namespace korvo
