@@ -12,6 +12,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/linux/DeviceName.h"
 #include "platform/linux/DevicePath.h"
 #include "platform/linux/LinuxContext.h"
 
@@ -27,13 +28,6 @@ std::optional<unsigned> ReadId(udev_device* device, const char* attribute) {
   unsigned long value = std::strtoul(text, &end, 16);
   if (*end != '\0' || value > 0xFFFF) return std::nullopt;
   return static_cast<unsigned>(value);
-}
-
-// "first second", or second alone without a first; absent without a second.
-std::optional<std::string> JoinName(const char* first, const char* second) {
-  if (!second || !*second) return std::nullopt;
-  if (!first || !*first) return std::string(second);
-  return std::string(first) + " " + second;
 }
 
 struct FoundDevice {
