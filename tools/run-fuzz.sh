@@ -8,7 +8,7 @@
 #
 # Inputs found on the way go to build-fuzz/corpus/<target>, which the next
 # run starts from as well; the checked-in seeds (tests/fuzz/corpus) are only
-# read.
+# read. A target's dictionary of words, if any, is tests/fuzz/<target>.dict.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -32,10 +32,12 @@ for target in "${targets[@]}"; do
   found="$build/corpus/$target"
   [ -d "$seeds" ] || { echo "$target: no seed corpus in $seeds" >&2; failed+=("$target"); continue; }
   mkdir -p "$found"
+  options=()
+  [ -f "tests/fuzz/$target.dict" ] && options+=(-dict="tests/fuzz/$target.dict")
   echo "== $target: ${seconds} s"
   log="$build/findings/$target.log"
   if "$build/fuzz/$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
-       -print_final_stats=1 -artifact_prefix="$build/findings/$target-" \
+       -print_final_stats=1 -artifact_prefix="$build/findings/$target-" "${options[@]}" \
        "$found" "$seeds" >"$log" 2>&1; then
     grep -E '^stat::number_of_executed_units|^Done' "$log" || true
   else

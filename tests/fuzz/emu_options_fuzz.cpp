@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "FuzzCheck.h"
+#include "descriptors.h"
 #include "options.h"
 
 namespace {
@@ -56,6 +57,12 @@ void CheckDevice(const korvo_emu::DeviceConfig& device) {
     if (property) FUZZ_REQUIRE(property->find_first_of(std::string_view("\n\0", 2)) == std::string::npos);
   }
   FUZZ_REQUIRE(device.bus >= 1 && device.bus <= 255);
+  // Its names as string descriptors, each as long as it says it is.
+  for (std::uint8_t index : {korvo_emu::kManufacturerIndex, korvo_emu::kProductIndex}) {
+    if (std::optional<korvo_emu::Bytes> text = korvo_emu::StringDescriptor(device, index)) {
+      FUZZ_REQUIRE(!text->empty() && text->front() == text->size());
+    }
+  }
 }
 
 void CheckScenario(std::string_view text) {

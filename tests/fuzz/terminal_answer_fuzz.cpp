@@ -16,7 +16,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -79,14 +81,21 @@ Dispositions CurrentDispositions() {
   return now;
 }
 
+// Escape alone is an Escape with nothing after it for a while.
+constexpr auto kEscapeAlone = std::chrono::milliseconds(150);
+
 // The operator: waits for the question (keys typed earlier are discarded by
-// the dialog), then types `keys`, reading whatever the dialog shows.
-void Operate(const std::string& keys, const std::atomic<bool>& done) {
+// the dialog), then types `keys`, reading whatever the dialog shows. After
+// the first `pauseAt` keys, the operator pauses.
+void Operate(const std::string& keys, size_t pauseAt, const std::atomic<bool>& done) {
   bool asked = false;
   size_t sent = 0;
+  std::optional<std::chrono::steady_clock::time_point> resume;
   while (!done) {
+    if (sent == pauseAt && !resume) resume = std::chrono::steady_clock::now() + kEscapeAlone;
+    bool typing = sent != pauseAt || std::chrono::steady_clock::now() >= *resume;
     short events = POLLIN;
-    if (asked && sent < keys.size()) events |= POLLOUT;
+    if (asked && typing && sent < keys.size()) events |= POLLOUT;
     pollfd ready = {g_master, events, 0};
     if (poll(&ready, 1, 5) <= 0) continue;
     if (ready.revents & POLLIN) {
@@ -94,7 +103,8 @@ void Operate(const std::string& keys, const std::atomic<bool>& done) {
       if (read(g_master, shown, sizeof shown) > 0) asked = true;
     }
     if (ready.revents & POLLOUT) {
-      ssize_t n = write(g_master, keys.data() + sent, std::min<size_t>(keys.size() - sent, 64));
+      size_t upTo = sent < pauseAt ? pauseAt : keys.size();
+      ssize_t n = write(g_master, keys.data() + sent, std::min<size_t>(upTo - sent, 64));
       if (n > 0) sent += static_cast<size_t>(n);
     }
   }
@@ -122,6 +132,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
   unsigned char end = data.ConsumeIntegral<unsigned char>();
   if (end == 0) end = 0x04;  // the end key cannot be switched off: nothing else ends a line
   std::string keys = data.ConsumeRemainingBytesAsString();
+  // Keys that end in Escape are followed by a pause: Escape alone.
+  size_t pauseAt = !keys.empty() && keys.back() == '\x1b' ? keys.size() : std::string::npos;
   // Ends whatever the keys left open: "~" closes an escape sequence, Enter
   // the line, and the end key on the empty line that follows the input.
   keys += "~\n";
@@ -143,7 +155,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
   korvo::CSelectDlg dialog;
   dialog.m_pDeviceList = &list;
   std::atomic<bool> done = false;
-  std::thread operatorThread(Operate, std::cref(keys), std::cref(done));
+  std::thread operatorThread(Operate, std::cref(keys), pauseAt, std::cref(done));
   int result = dialog.DoModal();
   done = true;
   operatorThread.join();
