@@ -103,7 +103,7 @@ void Operate(const std::string& keys, size_t pauseAt, const std::atomic<bool>& d
       if (read(g_master, shown, sizeof shown) > 0) asked = true;
     }
     if (ready.revents & POLLOUT) {
-      size_t upTo = sent < pauseAt ? pauseAt : keys.size();
+      size_t upTo = sent < pauseAt ? std::min(pauseAt, keys.size()) : keys.size();
       ssize_t n = write(g_master, keys.data() + sent, std::min<size_t>(upTo - sent, 64));
       if (n > 0) sent += static_cast<size_t>(n);
     }
