@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
 # Builds with warnings as errors and runs every test: the unit tests, the
 # emulator's own tests and the end-to-end tests on emulated devices, on a
-# plain build and on one with AddressSanitizer and UBSan; the release checks
-# (manual page, cmake --install, the .deb, the udev rule); the tests on the
-# real Linux USB stack in a QEMU VM; then the Windows builds, their tests
-# under Wine and the .zip. The VM and Windows parts are skipped, with a
-# notice, when their tools are not installed (`.ci/install-deps --vm`,
-# `--windows`), except in CI.
+# plain build and on one with AddressSanitizer and UBSan; the fuzz targets,
+# each for a bounded time; the release checks (manual page, cmake --install,
+# the .deb, the udev rule); the tests on the real Linux USB stack in a QEMU
+# VM; then the Windows builds, their tests under Wine and the .zip. The VM
+# and Windows parts are skipped, with a notice, when their tools are not
+# installed (`.ci/install-deps --vm`, `--windows`), except in CI.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -18,6 +18,9 @@ ctest --preset ci -j"$(nproc)"
 cmake --preset asan
 cmake --build --preset asan -j"$(nproc)"
 ctest --preset asan -j"$(nproc)"
+
+# The parsers of outside input under libFuzzer, about 20 s per target.
+bash tools/run-fuzz.sh
 
 bash tools/check-package.sh build
 # The rule is checked in a private mount namespace, which needs root.

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/linux/DeviceName.h"
 #include "platform/linux/DevicePath.h"
 #include "platform/linux/LinuxContext.h"
 
@@ -43,13 +44,6 @@ std::optional<std::string> ReadText(udev_device* device, const char* attribute) 
   const char* text = udev_device_get_sysattr_value(device, attribute);
   if (!text) return std::nullopt;
   return std::string(text);
-}
-
-// "first second", or second alone without a first; absent without a second.
-std::optional<std::string> JoinName(const char* first, const char* second) {
-  if (!second || !*second) return std::nullopt;
-  if (!first || !*first) return std::string(second);
-  return std::string(first) + " " + second;
 }
 
 struct FoundDevice {

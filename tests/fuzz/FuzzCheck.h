@@ -1,0 +1,14 @@
+#pragma once
+
+#include <cstdio>
+#include <cstdlib>
+
+// A broken invariant ends the run like a crash, so that libFuzzer keeps the
+// input that broke it.
+#define FUZZ_REQUIRE(condition)                                                      \
+  do {                                                                               \
+    if (!(condition)) {                                                              \
+      std::fprintf(stderr, "%s:%d: invariant broken: %s\n", __FILE__, __LINE__, #condition); \
+      std::abort();                                                                  \
+    }                                                                                \
+  } while (0)
