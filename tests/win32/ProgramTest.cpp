@@ -293,9 +293,12 @@ class ProgramDialogTest : public ProgramTest {
     ASSERT_NE(dialog_, nullptr) << "no window \"" << kDialogCaption << "\"";
   }
 
+  // The dialog exists before its initialisation has filled the list; the
+  // system shows it only after that.
   static HWND WaitForDialog() {
     for (int i = 0; i < 600; ++i) {
-      if (HWND dialog = FindWindowA(nullptr, kDialogCaption)) return dialog;
+      HWND dialog = FindWindowA(nullptr, kDialogCaption);
+      if (dialog && IsWindowVisible(dialog)) return dialog;
       Sleep(50);
     }
     return nullptr;
