@@ -30,10 +30,17 @@ busybox=$(command -v busybox) || die "busybox is missing: .ci/install-deps --vm"
 if ldd "$busybox" >/dev/null 2>&1; then die "$busybox is not static: install busybox-static"; fi
 
 # The newest kernel image that the metapackage points at, unpacked.
+kernel_image_package() {
+  apt-cache depends "$kernel_package" 2>/dev/null | awk '/Depends: linux-image-[0-9]/ { print $2; exit }'
+}
+
 fetch_kernel() {
   local package
-  package=$(apt-cache depends "$kernel_package" 2>/dev/null |
-    awk '/Depends: linux-image-[0-9]/ { print $2; exit }')
+  package=$(kernel_image_package)
+  # A machine whose package lists were never fetched knows no kernel yet.
+  if [ -z "$package" ] && [ "$(id -u)" -eq 0 ]; then
+    apt-get update -qq && package=$(kernel_image_package)
+  fi
   [ -n "$package" ] || package=$kernel_package
   kernel_root=$work/kernel/$package
   if [ ! -e "$kernel_root/.unpacked" ]; then
