@@ -20,22 +20,13 @@ namespace korvo {
 
 namespace {
 
-// A sysfs ID attribute such as idVendor: four hex digits.
-std::optional<unsigned> ReadId(udev_device* device, const char* attribute) {
+// A sysfs number attribute of 16 bits: hex for IDs such as idVendor,
+// decimal for busnum and devnum.
+std::optional<unsigned> ReadNumber(udev_device* device, const char* attribute, int base) {
   const char* text = udev_device_get_sysattr_value(device, attribute);
   if (!text || !*text) return std::nullopt;
   char* end = nullptr;
-  unsigned long value = std::strtoul(text, &end, 16);
-  if (*end != '\0' || value > 0xFFFF) return std::nullopt;
-  return static_cast<unsigned>(value);
-}
-
-// A sysfs number attribute such as busnum: decimal.
-std::optional<unsigned> ReadNumber(udev_device* device, const char* attribute) {
-  const char* text = udev_device_get_sysattr_value(device, attribute);
-  if (!text || !*text) return std::nullopt;
-  char* end = nullptr;
-  unsigned long value = std::strtoul(text, &end, 10);
+  unsigned long value = std::strtoul(text, &end, base);
   if (*end != '\0' || value > 0xFFFF) return std::nullopt;
   return static_cast<unsigned>(value);
 }
@@ -67,8 +58,8 @@ std::optional<FoundDevice> Describe(udev_device* device) {
   const char* devnode = udev_device_get_devnode(device);
   if (!devnode) return std::nullopt;
 
-  std::optional<unsigned> vendor = ReadId(device, "idVendor");
-  std::optional<unsigned> product = ReadId(device, "idProduct");
+  std::optional<unsigned> vendor = ReadNumber(device, "idVendor", 16);
+  std::optional<unsigned> product = ReadNumber(device, "idProduct", 16);
   if (!vendor || !product) return std::nullopt;
 
   FoundDevice found;
@@ -80,8 +71,8 @@ std::optional<FoundDevice> Describe(udev_device* device) {
   found.record.deviceDescription =
       JoinName(udev_device_get_property_value(device, "ID_VENDOR_FROM_DATABASE"),
                udev_device_get_property_value(device, "ID_MODEL_FROM_DATABASE"));
-  found.record.facts.bus = ReadNumber(device, "busnum");
-  found.record.facts.address = ReadNumber(device, "devnum");
+  found.record.facts.bus = ReadNumber(device, "busnum", 10);
+  found.record.facts.address = ReadNumber(device, "devnum", 10);
   found.record.facts.vendorId = vendor;
   found.record.facts.productId = product;
   found.record.facts.serial = ReadText(device, "serial");

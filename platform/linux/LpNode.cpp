@@ -27,28 +27,17 @@ bool IsInterface(udev_device* interface, uint8_t interfaceNumber) {
 
 // The lp node below the interface, if usblp has made one.
 std::optional<std::string> FindLpNode(udev* context, udev_device* usbDevice, uint8_t interfaceNumber) {
-  udev_enumerate* enumerate = udev_enumerate_new(context);
-  if (!enumerate) return std::nullopt;
   std::optional<std::string> found;
-  if (udev_enumerate_add_match_parent(enumerate, usbDevice) >= 0 &&
-      udev_enumerate_add_match_subsystem(enumerate, "usbmisc") >= 0 &&
-      udev_enumerate_scan_devices(enumerate) >= 0) {
-    udev_list_entry* entry;
-    udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(enumerate)) {
-      udev_device* misc = udev_device_new_from_syspath(context, udev_list_entry_get_name(entry));
-      if (!misc) continue;
-      const char* name = udev_device_get_sysname(misc);
-      const char* node = udev_device_get_devnode(misc);
-      // The parent is owned by `misc`.
-      if (name && std::strncmp(name, "lp", 2) == 0 && node &&
-          IsInterface(udev_device_get_parent(misc), interfaceNumber)) {
-        found = node;
-      }
-      udev_device_unref(misc);
-      if (found) break;
+  VisitDevices(context, usbDevice, "usbmisc", [&](udev_device* misc) {
+    const char* name = udev_device_get_sysname(misc);
+    const char* node = udev_device_get_devnode(misc);
+    // The parent is owned by `misc`.
+    if (name && std::strncmp(name, "lp", 2) == 0 && node &&
+        IsInterface(udev_device_get_parent(misc), interfaceNumber)) {
+      found = node;
     }
-  }
-  udev_enumerate_unref(enumerate);
+    return found.has_value();
+  });
   return found;
 }
 

@@ -38,20 +38,12 @@ std::optional<std::string> InterfaceDriver(const std::string& node) {
   if (!device) return std::nullopt;
   std::optional<std::string> driver;
   // Interfaces are the device's children: "1-1:1.0" below "1-1".
-  udev_enumerate* interfaces = udev_enumerate_new(context);
-  if (interfaces && udev_enumerate_add_match_parent(interfaces, device) >= 0 &&
-      udev_enumerate_scan_devices(interfaces) >= 0) {
-    udev_list_entry* child;
-    udev_list_entry_foreach(child, udev_enumerate_get_list_entry(interfaces)) {
-      udev_device* interface = udev_device_new_from_syspath(context, udev_list_entry_get_name(child));
-      if (!interface) continue;
-      const char* type = udev_device_get_devtype(interface);
-      const char* name = udev_device_get_driver(interface);
-      if (!driver && type && std::strcmp(type, "usb_interface") == 0 && name && *name) driver = name;
-      udev_device_unref(interface);
-    }
-  }
-  if (interfaces) udev_enumerate_unref(interfaces);
+  VisitDevices(context, device, "usb", [&](udev_device* interface) {
+    const char* type = udev_device_get_devtype(interface);
+    const char* name = udev_device_get_driver(interface);
+    if (type && std::strcmp(type, "usb_interface") == 0 && name && *name) driver = name;
+    return driver.has_value();
+  });
   udev_device_unref(device);
   return driver;
 }
