@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "discovery/DeviceSelector.h"
 #include "platform/TerminalText.h"
 
 namespace korvo {
@@ -17,12 +18,7 @@ std::string Decimal3(const std::optional<unsigned>& value) {
 }
 
 // Dashes for an unknown value, so that the columns stay in place.
-std::string Hex4(const std::optional<unsigned>& value) {
-  char text[16];
-  if (!value) return "----";
-  std::snprintf(text, sizeof text, "%04x", *value);
-  return text;
-}
+std::string Id(const std::optional<unsigned>& value) { return value ? Hex4(*value) : "----"; }
 
 }  // namespace
 
@@ -38,7 +34,7 @@ std::string DeviceListing(const DeviceList& devices, std::optional<int> automati
     if (withBusAddress) {
       text += "Bus " + Decimal3(facts.bus) + " Device " + Decimal3(facts.address) + "  ";
     }
-    text += "ID " + Hex4(facts.vendorId) + ":" + Hex4(facts.productId) + "  ";
+    text += "ID " + Id(facts.vendorId) + ":" + Id(facts.productId) + "  ";
     if (facts.serial) text += "serial " + TerminalSafe(*facts.serial) + "  ";
     text += TerminalSafe(entry.description) + "\n";
   }

@@ -18,7 +18,6 @@
 #include "platform/Device.h"
 #include "platform/Framework.h"
 #include "platform/InputFile.h"
-#include "platform/linux/DevicePath.h"
 
 namespace korvo {
 namespace {
@@ -37,17 +36,17 @@ const std::string& SampleFile() {
   return path;
 }
 
-// The path of the device korvo-test would choose, if any is present.
-std::optional<std::string> ChosenPath() {
-  static const std::optional<std::string> path = []() -> std::optional<std::string> {
+// The device korvo-test would choose, if any is present.
+std::optional<DeviceEntry> Chosen() {
+  static const std::optional<DeviceEntry> entry = []() -> std::optional<DeviceEntry> {
     if (!InitFramework()) return std::nullopt;
     DeviceList devices(GUID_DEVINTERFACE_USB_DEVICE);
     if (devices.Enumerate() == 0) return std::nullopt;
     std::optional<int> chosen = ChooseDevice(devices);
     if (!chosen) return std::nullopt;
-    return devices.GetAt(*chosen).devicePath;
+    return devices.GetAt(*chosen);
   }();
-  return path;
+  return entry;
 }
 
 void SetBytes(benchmark::State& state) {
@@ -74,8 +73,8 @@ BENCHMARK(BM_ReadWholeFile)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // One WriteDevice of 64 MiB: the chunked bulk transfers through usbfs.
 void BM_WriteDevice(benchmark::State& state) {
-  std::optional<std::string> path = ChosenPath();
-  Device* device = path ? OpenDevice(*path) : nullptr;
+  std::optional<DeviceEntry> entry = Chosen();
+  Device* device = entry ? OpenDevice(entry->devicePath) : nullptr;
   if (!device) {
     state.SkipWithError("no device to write to: run under korvo-emu");
     return;
@@ -96,13 +95,13 @@ BENCHMARK(BM_WriteDevice)->Unit(benchmark::kMillisecond)->UseRealTime();
 // Stage 7 as the tool runs it, with the open of stage 5 before it: open the
 // device, read the file whole, write it, close both.
 void BM_OpenAndSendFile(benchmark::State& state) {
-  std::optional<std::string> path = ChosenPath();
-  if (!path) {
+  std::optional<DeviceEntry> entry = Chosen();
+  if (!entry) {
     state.SkipWithError("no device to send to: run under korvo-emu");
     return;
   }
   for (auto _ : state) {
-    Device* device = OpenDevice(*path);
+    Device* device = OpenDevice(entry->devicePath);
     if (!device || SendFile(SampleFile().c_str(), device) != TransferResult::Sent) {
       state.SkipWithError("the transfer failed");
       break;
@@ -115,14 +114,15 @@ BENCHMARK(BM_OpenAndSendFile)->Unit(benchmark::kMillisecond)->UseRealTime();
 // The same file to the same device by the least a libusb program can do:
 // BM_OpenAndSendFile should stay within a few percent of it.
 void BM_BareLibusbWriter(benchmark::State& state) {
-  std::optional<std::string> path = ChosenPath();
-  std::optional<UsbDevicePath> device = path ? ParseDevicePath(*path) : std::nullopt;
-  if (!device) {
+  std::optional<DeviceEntry> entry = Chosen();
+  if (!entry || !entry->facts.bus || !entry->facts.address) {
     state.SkipWithError("no device to send to: run under korvo-emu");
     return;
   }
+  char node[32];
+  std::snprintf(node, sizeof node, "/dev/bus/usb/%03u/%03u", *entry->facts.bus, *entry->facts.address);
   for (auto _ : state) {
-    if (!bench::BareSendFile(device->node.c_str(), SampleFile().c_str())) {
+    if (!bench::BareSendFile(node, SampleFile().c_str())) {
       state.SkipWithError("the transfer failed");
       break;
     }

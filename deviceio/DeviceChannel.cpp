@@ -6,7 +6,6 @@
 
 #include "deviceio/OperatorHints.h"
 #include "platform/ErrorNumber.h"
-#include "platform/OpenHints.h"
 #include "platform/TerminalText.h"
 
 namespace korvo {
@@ -24,11 +23,10 @@ unsigned char g_statusReply[kStatusBufferSize];
 Device* OpenAndShowPortStatus(const std::string& path, const std::string& description) {
   Device* device = OpenDevice(path);
   if (!device) {
-    int error = LastErrorNumber();
     // The description is the device's own text: escaped, it can neither
     // drive the terminal nor pass for a line of ours.
     std::cerr << "Unable to open " << TerminalSafe(description) << std::endl;
-    ShowHints(DeviceOpenHints(path, error));
+    ShowHints(OpenFailureHints());
     return nullptr;
   }
 

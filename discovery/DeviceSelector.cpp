@@ -14,13 +14,13 @@ bool Same(const std::optional<T>& asked, const std::optional<T>& known) {
   return !asked || (known && *known == *asked);
 }
 
+}  // namespace
+
 std::string Hex4(unsigned value) {
   char text[8];
   std::snprintf(text, sizeof text, "%04x", value & 0xFFFFu);
   return text;
 }
-
-}  // namespace
 
 bool Matches(const DeviceSelector& selector, const DeviceEntry& entry) {
   const DeviceFacts& facts = entry.facts;

@@ -21,6 +21,9 @@ struct DeviceSelector {
   bool AsksBusOrAddress() const { return bus || address; }
 };
 
+// A vendor or product ID as -d takes it and -l shows it: "6742".
+std::string Hex4(unsigned value);
+
 bool Matches(const DeviceSelector& selector, const DeviceEntry& entry);
 
 // The selector as the operator would write it, e.g. "-d 6742:0002 --serial K1",

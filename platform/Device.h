@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace korvo {
 
@@ -11,6 +12,11 @@ struct Device;
 // Opens the device by its interface path, exclusively: the open fails while
 // another program holds the device.
 Device* OpenDevice(const std::string& path);
+
+// Why the last OpenDevice failed, in the operator's terms, from what the open
+// found on its way: one line each, what the system refused (the device node
+// and the reason) and, where known, what to do about it.
+std::vector<std::string> OpenFailureHints();
 
 // The port-status request (control code 0x220030). Waits for the answer.
 // The reply bytes land at the start of `reply`; *replyCount says how many.

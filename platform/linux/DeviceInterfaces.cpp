@@ -1,27 +1,83 @@
-// USB device discovery through libudev.
+// What udev and sysfs tell about USB devices: discovery, the device path's
+// format, and the lookups the open makes by node.
 //
 // Every attached device of subsystem "usb" with devtype "usb_device" (root
 // hubs are not attached devices) is one interface, in the order of the sysfs
-// paths, named by its node and IDs (DevicePath.h).
+// paths, named by its node and IDs (UsbDevicePath).
 #include "platform/DeviceInterfaces.h"
 
 #include <libudev.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <vector>
 
-#include "platform/linux/DeviceName.h"
-#include "platform/linux/DevicePath.h"
-#include "platform/linux/LinuxContext.h"
+#include "platform/linux/Linux.h"
 
 namespace korvo {
 
 namespace {
 
-// A sysfs number attribute of 16 bits: hex for IDs such as idVendor,
-// decimal for busnum and devnum.
+constexpr std::string_view kVendorKey = "#vid_";
+constexpr std::string_view kProductKey = "&pid_";
+
+// Four lowercase hex digits at the start of `text`, consumed.
+std::optional<uint16_t> TakeId(std::string_view& text) {
+  if (text.size() < 4) return std::nullopt;
+  unsigned value = 0;
+  for (size_t i = 0; i < 4; ++i) {
+    char c = text[i];
+    unsigned digit;
+    if (c >= '0' && c <= '9') {
+      digit = static_cast<unsigned>(c - '0');
+    } else if (c >= 'a' && c <= 'f') {
+      digit = static_cast<unsigned>(c - 'a' + 10);
+    } else {
+      return std::nullopt;
+    }
+    value = value << 4 | digit;
+  }
+  text.remove_prefix(4);
+  return static_cast<uint16_t>(value);
+}
+
+bool TakeKey(std::string_view& text, std::string_view key) {
+  if (text.substr(0, key.size()) != key) return false;
+  text.remove_prefix(key.size());
+  return true;
+}
+
+// Calls `visit` on each device in sysfs of `subsystem`, below `parent` when
+// one is given, until it answers true. The device is valid during the call.
+void VisitDevices(udev* context, udev_device* parent, const char* subsystem,
+                  const std::function<bool(udev_device*)>& visit) {
+  udev_enumerate* enumerate = udev_enumerate_new(context);
+  if (!enumerate) return;
+  if ((!parent || udev_enumerate_add_match_parent(enumerate, parent) >= 0) &&
+      udev_enumerate_add_match_subsystem(enumerate, subsystem) >= 0 &&
+      udev_enumerate_scan_devices(enumerate) >= 0) {
+    udev_list_entry* entry;
+    udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(enumerate)) {
+      udev_device* device = udev_device_new_from_syspath(context, udev_list_entry_get_name(entry));
+      if (!device) continue;
+      bool done = visit(device);
+      udev_device_unref(device);
+      if (done) break;
+    }
+  }
+  udev_enumerate_unref(enumerate);
+}
+
+bool IsUsbDevice(udev_device* device) {
+  const char* devtype = udev_device_get_devtype(device);
+  return devtype && std::strcmp(devtype, "usb_device") == 0;
+}
+
+// A sysfs number attribute of 16 bits: hex for IDs such as idVendor and
+// bInterfaceNumber, decimal for busnum and devnum.
 std::optional<unsigned> ReadNumber(udev_device* device, const char* attribute, int base) {
   const char* text = udev_device_get_sysattr_value(device, attribute);
   if (!text || !*text) return std::nullopt;
@@ -50,9 +106,7 @@ bool IsRootHub(udev_device* device) {
 }
 
 std::optional<FoundDevice> Describe(udev_device* device) {
-  const char* devtype = udev_device_get_devtype(device);
-  if (!devtype || std::strcmp(devtype, "usb_device") != 0) return std::nullopt;
-  if (IsRootHub(device)) return std::nullopt;
+  if (!IsUsbDevice(device) || IsRootHub(device)) return std::nullopt;
 
   // Without a node there is nothing to open.
   const char* devnode = udev_device_get_devnode(device);
@@ -96,23 +150,11 @@ class UdevUsbDevices : public DeviceInterfaceSet {
 };
 
 std::unique_ptr<DeviceInterfaceSet> ListUsbDevices(udev* context) {
-  udev_enumerate* enumerate = udev_enumerate_new(context);
-  if (!enumerate) return nullptr;
-  if (udev_enumerate_add_match_subsystem(enumerate, "usb") < 0 ||
-      udev_enumerate_scan_devices(enumerate) < 0) {
-    udev_enumerate_unref(enumerate);
-    return nullptr;
-  }
-
   std::vector<FoundDevice> found;
-  udev_list_entry* entry;
-  udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(enumerate)) {
-    udev_device* device = udev_device_new_from_syspath(context, udev_list_entry_get_name(entry));
-    if (!device) continue;
+  VisitDevices(context, nullptr, "usb", [&](udev_device* device) {
     if (std::optional<FoundDevice> one = Describe(device)) found.push_back(std::move(*one));
-    udev_device_unref(device);
-  }
-  udev_enumerate_unref(enumerate);
+    return false;
+  });
 
   std::sort(found.begin(), found.end(),
             [](const FoundDevice& a, const FoundDevice& b) { return a.syspath < b.syspath; });
@@ -121,7 +163,74 @@ std::unique_ptr<DeviceInterfaceSet> ListUsbDevices(udev* context) {
   return std::make_unique<UdevUsbDevices>(std::move(records));
 }
 
+// The usb_device whose node is `usbfsNode` ("/dev/bus/usb/001/002"), or
+// nullptr; the caller unrefs it.
+udev_device* FindUsbDeviceByNode(udev* context, const std::string& usbfsNode) {
+  udev_device* found = nullptr;
+  VisitDevices(context, nullptr, "usb", [&](udev_device* device) {
+    const char* node = udev_device_get_devnode(device);
+    if (!IsUsbDevice(device) || !node || usbfsNode != node) return false;
+    found = udev_device_ref(device);
+    return true;
+  });
+  return found;
+}
+
 }  // namespace
+
+std::string FormatDevicePath(const UsbDevicePath& path) {
+  char ids[32];
+  std::snprintf(ids, sizeof ids, "#vid_%04x&pid_%04x", static_cast<unsigned>(path.vendor),
+                static_cast<unsigned>(path.product));
+  return path.node + ids;
+}
+
+std::optional<UsbDevicePath> ParseDevicePath(std::string_view text) {
+  // The IDs follow the last '#': a node name never holds one, and this way
+  // whatever the formatter was given comes back.
+  size_t hash = text.rfind('#');
+  if (hash == std::string_view::npos || hash == 0) return std::nullopt;
+  if (text.substr(0, hash).find('\0') != std::string_view::npos) return std::nullopt;
+  UsbDevicePath path;
+  path.node = std::string(text.substr(0, hash));
+  std::string_view ids = text.substr(hash);
+  std::optional<uint16_t> vendor, product;
+  if (!TakeKey(ids, kVendorKey) || !(vendor = TakeId(ids)) || !TakeKey(ids, kProductKey) ||
+      !(product = TakeId(ids)) || !ids.empty()) {
+    return std::nullopt;
+  }
+  path.vendor = *vendor;
+  path.product = *product;
+  return path;
+}
+
+std::optional<std::string> JoinName(const char* first, const char* second) {
+  if (!second || !*second) return std::nullopt;
+  if (!first || !*first) return std::string(second);
+  return std::string(first) + " " + second;
+}
+
+// usblp registers each printer interface it drives as a usbmisc device below
+// the interface in sysfs: .../1-1/1-1:1.0/usbmisc/lp0, node /dev/usb/lp0.
+std::optional<std::string> FindLpNode(const std::string& usbfsNode, uint8_t interfaceNumber) {
+  udev* context = UdevContext();
+  udev_device* usbDevice = context ? FindUsbDeviceByNode(context, usbfsNode) : nullptr;
+  if (!usbDevice) return std::nullopt;
+  std::optional<std::string> found;
+  VisitDevices(context, usbDevice, "usbmisc", [&](udev_device* misc) {
+    const char* name = udev_device_get_sysname(misc);
+    const char* node = udev_device_get_devnode(misc);
+    // The parent is owned by `misc`.
+    udev_device* interface = udev_device_get_parent(misc);
+    if (name && std::strncmp(name, "lp", 2) == 0 && node && interface &&
+        ReadNumber(interface, "bInterfaceNumber", 16) == interfaceNumber) {
+      found = node;
+    }
+    return found.has_value();
+  });
+  udev_device_unref(usbDevice);
+  return found;
+}
 
 bool DiscoveryKnowsBusAddress() { return true; }
 

@@ -8,7 +8,7 @@
 
 #include <cerrno>
 
-#include "platform/linux/LinuxContext.h"
+#include "platform/linux/Linux.h"
 
 namespace korvo {
 

@@ -32,7 +32,7 @@ bool StartDetachedThread(ThreadRoutine routine, void* parameter, uint32_t stackS
   if (!start) return false;
 
   // Signals sent to the process are left to the main thread, whose handlers
-  // give the device back (ClaimGuard.h); the new thread inherits this mask.
+  // give the device back (Signals.cpp); the new thread inherits this mask.
   sigset_t all, saved;
   sigfillset(&all);
   pthread_sigmask(SIG_BLOCK, &all, &saved);

@@ -8,6 +8,8 @@
 
 #include <algorithm>
 
+#include "platform/ErrorNumber.h"
+
 namespace korvo {
 
 namespace {
@@ -34,13 +36,39 @@ bool IsTooLargeForTheSystem(DWORD error) {
 // A Device* is the device's handle itself; no handle is ever null.
 HANDLE HandleOf(Device* device) { return reinterpret_cast<HANDLE>(device); }
 
+// What the last open tried, for the operator's hints after a failure.
+std::string g_openedPath;
+DWORD g_openError = 0;
+
 }  // namespace
 
 Device* OpenDevice(const std::string& path) {
+  g_openedPath = path;
   HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                               OPEN_EXISTING, 0, nullptr);
+  g_openError = handle == INVALID_HANDLE_VALUE ? GetLastError() : 0;
   if (handle == INVALID_HANDLE_VALUE) return nullptr;
   return reinterpret_cast<Device*>(handle);
+}
+
+std::vector<std::string> OpenFailureHints() {
+  std::vector<std::string> hints = {g_openedPath + ": " + ErrorText(static_cast<int>(g_openError))};
+  switch (g_openError) {
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_BUSY:
+      // The open asks for the device alone, so any other holder refuses it.
+      hints.push_back("another program has the device open; close it and try again");
+      break;
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_DEVICE_NOT_CONNECTED:
+      hints.push_back("the device is gone since it was listed: check its cable and power");
+      break;
+    default:
+      break;
+  }
+  return hints;
 }
 
 bool QueryPortStatus(Device* device, const void* input, uint32_t inputLength, void* reply,

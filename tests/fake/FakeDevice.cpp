@@ -6,7 +6,6 @@
 #include <mutex>
 
 #include "platform/ErrorNumber.h"
-#include "platform/OpenHints.h"
 
 namespace korvo {
 
@@ -127,8 +126,10 @@ void CloseDevice(Device* device) {
 namespace korvo {
 
 // The fake devices have no system behind them to explain a failure.
-std::vector<std::string> DeviceOpenHints(const std::string& path, int error) {
-  return {path + ": error " + std::to_string(error)};
+std::vector<std::string> OpenFailureHints() {
+  fake::State& state = fake::Devices();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  return {state.log.opened.back() + ": error " + std::to_string(state.answers.openError)};
 }
 
 }  // namespace korvo

@@ -14,8 +14,7 @@
 #include "discovery/DeviceList.h"
 #include "fake/FakeDiscovery.h"
 #include "platform/TerminalText.h"
-#include "platform/linux/DeviceName.h"
-#include "platform/linux/DevicePath.h"
+#include "platform/linux/Linux.h"
 
 namespace {
 

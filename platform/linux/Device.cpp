@@ -1,0 +1,402 @@
+// The device channel on Linux: the device's usbfs node, wrapped by libusb.
+// The open claims the device's printer interface (or the first one it can
+// write to), which makes it exclusive: a second claim on the same interface
+// fails with EBUSY.
+//
+// The interface is never taken from a kernel driver that serves someone
+// else (usb-storage, a network or Bluetooth driver...): the open fails with
+// EBUSY and the device sees no request at all. The one exception is usblp,
+// the printer driver, and only while the tool holds its lp node, which usblp
+// lets one program open at a time: a printer in use stays with its user.
+// usblp is bound again when the device is closed, and on the exits that do
+// not pass through CloseDevice (Signals.cpp).
+#include "platform/Device.h"
+
+#include <fcntl.h>
+#include <libusb.h>
+#include <linux/usbdevice_fs.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <new>
+
+#include "platform/ErrorNumber.h"
+#include "platform/linux/Linux.h"
+
+namespace korvo {
+
+struct Device {
+  int fd;                         // the usbfs node; libusb does not close it
+  libusb_device_handle* handle;
+  uint8_t interfaceNumber;        // of the claimed interface
+  uint8_t bulkOut;                // its bulk OUT endpoint address
+  int lpFd;                       // usblp's node, held while usblp is moved aside; else -1
+  int guard;                      // the exit action that gives the claim back
+};
+
+namespace {
+
+constexpr uint8_t kPrinterClass = 7;
+// The printer driver: the only one the tool ever moves aside.
+constexpr char kUsblpDriver[] = "usblp";
+
+// USB printer class GET_PORT_STATUS: class request to the interface, device
+// to host, one status byte.
+constexpr uint8_t kGetPortStatusRequestType = 0xA1;  // IN | CLASS | INTERFACE
+constexpr uint8_t kGetPortStatus = 1;
+// As the kernel's printer driver waits for its control requests.
+constexpr unsigned kStatusTimeoutMs = 5000;
+
+// usbfs refuses a single transfer over its limit (16 MiB by default).
+constexpr uint64_t kWriteChunk = 1024 * 1024;
+// A printer out of paper holds a write for as long as it takes.
+constexpr unsigned kWriteTimeoutMs = 0;
+
+// What the last open found, for the operator's hints after a failure.
+struct OpenFound {
+  std::string node;    // the usbfs node, or the path when it names none
+  std::string driver;  // bound to the chosen interface ("usbfs": a program's claim)
+  int error = 0;
+};
+OpenFound g_found;
+
+int ErrnoFromUsbError(int usbError) {
+  switch (usbError) {
+    case LIBUSB_ERROR_IO: return EIO;
+    case LIBUSB_ERROR_INVALID_PARAM: return EINVAL;
+    case LIBUSB_ERROR_ACCESS: return EACCES;
+    case LIBUSB_ERROR_NO_DEVICE: return ENODEV;
+    case LIBUSB_ERROR_NOT_FOUND: return ENOENT;
+    case LIBUSB_ERROR_BUSY: return EBUSY;
+    case LIBUSB_ERROR_TIMEOUT: return ETIMEDOUT;
+    case LIBUSB_ERROR_OVERFLOW: return EOVERFLOW;
+    case LIBUSB_ERROR_PIPE: return EPIPE;
+    case LIBUSB_ERROR_INTERRUPTED: return EINTR;
+    case LIBUSB_ERROR_NO_MEM: return ENOMEM;
+    case LIBUSB_ERROR_NOT_SUPPORTED: return EOPNOTSUPP;
+    default: return EIO;
+  }
+}
+
+// libusb's error as errno, and false.
+bool Fail(int usbError) {
+  errno = ErrnoFromUsbError(usbError);
+  return false;
+}
+
+// usbfs requests on the node: plain system calls, safe in a signal handler.
+int Ioctl(int fd, unsigned long request, void* argument) {
+  int r;
+  do {
+    r = ioctl(fd, request, argument);
+  } while (r < 0 && errno == EINTR);
+  return r;
+}
+
+// True with the driver's name in *name ("" when none is bound; "usbfs" when
+// a program has claimed the interface), false with errno set.
+bool BoundDriver(int fd, uint8_t interfaceNumber, std::string* name) {
+  usbdevfs_getdriver request = {};
+  request.interface = interfaceNumber;
+  if (Ioctl(fd, USBDEVFS_GETDRIVER, &request) == 0) {
+    request.driver[sizeof request.driver - 1] = '\0';
+    *name = request.driver;
+    return true;
+  }
+  if (errno != ENODATA) return false;
+  name->clear();
+  return true;
+}
+
+// Moves usblp aside and claims the interface for this file in one step; fails
+// with errno set (EBUSY when another driver took its place) and changes
+// nothing when usblp is not the driver bound.
+bool DetachUsblpAndClaim(int fd, uint8_t interfaceNumber) {
+  usbdevfs_disconnect_claim request = {};
+  request.interface = interfaceNumber;
+  request.flags = USBDEVFS_DISCONNECT_CLAIM_IF_DRIVER;
+  static_assert(sizeof kUsblpDriver <= sizeof request.driver);
+  std::memcpy(request.driver, kUsblpDriver, sizeof kUsblpDriver);
+  return Ioctl(fd, USBDEVFS_DISCONNECT_CLAIM, &request) == 0;
+}
+
+// Lets the kernel bind its driver to the interface again, once this file has
+// released it. Nothing is left to do when that fails, so nothing is said.
+void ReattachDriver(int fd, uint8_t interfaceNumber) {
+  int saved = errno;
+  usbdevfs_ioctl connect = {};
+  connect.ifno = interfaceNumber;
+  connect.ioctl_code = USBDEVFS_CONNECT;
+  connect.data = nullptr;
+  Ioctl(fd, USBDEVFS_IOCTL, &connect);
+  errno = saved;
+}
+
+// Releases this file's claim on the interface, which also ends its transfers
+// in flight, and, with `reattach`, gives the kernel's driver back.
+void ReleaseInterface(int fd, uint8_t interfaceNumber, bool reattach) {
+  int saved = errno;
+  unsigned int number = interfaceNumber;
+  Ioctl(fd, USBDEVFS_RELEASEINTERFACE, &number);
+  if (reattach) ReattachDriver(fd, interfaceNumber);
+  errno = saved;
+}
+
+// The exit action: the claim and the driver back, as CloseDevice would.
+void GiveBackOnExit(void* argument) {
+  const Device& device = *static_cast<const Device*>(argument);
+  ReleaseInterface(device.fd, device.interfaceNumber, device.lpFd >= 0);
+}
+
+struct Choice {
+  uint8_t interfaceNumber;
+  uint8_t alternateSetting;
+  uint8_t bulkOut;
+};
+
+std::optional<uint8_t> BulkOutOf(const libusb_interface_descriptor& setting) {
+  for (int e = 0; e < setting.bNumEndpoints; ++e) {
+    const libusb_endpoint_descriptor& endpoint = setting.endpoint[e];
+    if ((endpoint.bmAttributes & LIBUSB_TRANSFER_TYPE_MASK) == LIBUSB_TRANSFER_TYPE_BULK &&
+        (endpoint.bEndpointAddress & LIBUSB_ENDPOINT_DIR_MASK) == LIBUSB_ENDPOINT_OUT) {
+      return endpoint.bEndpointAddress;
+    }
+  }
+  return std::nullopt;
+}
+
+// The first printer-class setting with a bulk OUT endpoint, else the first
+// setting of any class with one.
+std::optional<Choice> ChooseInterface(const libusb_config_descriptor& config) {
+  std::optional<Choice> any;
+  for (int i = 0; i < config.bNumInterfaces; ++i) {
+    const libusb_interface& interface = config.interface[i];
+    for (int a = 0; a < interface.num_altsetting; ++a) {
+      const libusb_interface_descriptor& setting = interface.altsetting[a];
+      std::optional<uint8_t> bulkOut = BulkOutOf(setting);
+      if (!bulkOut) continue;
+      Choice choice{setting.bInterfaceNumber, setting.bAlternateSetting, *bulkOut};
+      if (setting.bInterfaceClass == kPrinterClass) return choice;
+      if (!any) any = choice;
+    }
+  }
+  return any;
+}
+
+bool MatchesIds(libusb_device_handle* handle, const UsbDevicePath& ids) {
+  libusb_device_descriptor descriptor;
+  int r = libusb_get_device_descriptor(libusb_get_device(handle), &descriptor);
+  if (r != LIBUSB_SUCCESS) return Fail(r);
+  // The node number may have gone to another device since discovery.
+  if (descriptor.idVendor != ids.vendor || descriptor.idProduct != ids.product) {
+    errno = ENODEV;
+    return false;
+  }
+  return true;
+}
+
+bool FindInterface(libusb_device_handle* handle, Choice* choice) {
+  libusb_config_descriptor* config = nullptr;
+  int r = libusb_get_active_config_descriptor(libusb_get_device(handle), &config);
+  if (r != LIBUSB_SUCCESS) return Fail(r);
+  std::optional<Choice> found = ChooseInterface(*config);
+  libusb_free_config_descriptor(config);
+  if (!found) {
+    errno = ENOENT;  // nothing on this device takes raw data
+    return false;
+  }
+  *choice = *found;
+  return true;
+}
+
+// usblp lets one program at a time open its node, so this fails with EBUSY
+// while another program prints through it; ENOENT when it made none.
+int OpenLpNode(const std::string& node, uint8_t interfaceNumber) {
+  std::optional<std::string> lpNode = FindLpNode(node, interfaceNumber);
+  if (!lpNode) {
+    errno = ENOENT;
+    return -1;
+  }
+  return open(lpNode->c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+}
+
+// Takes the interface from the kernel: free, it is claimed; bound to usblp,
+// usblp is moved aside while the tool holds its lp node (*lpFd); bound to any
+// other driver, or claimed by another program, it is left alone (EBUSY).
+bool TakeInterface(int fd, const std::string& node, uint8_t interfaceNumber, int* lpFd) {
+  if (!BoundDriver(fd, interfaceNumber, &g_found.driver)) return false;
+  if (g_found.driver.empty()) return true;
+  if (g_found.driver != kUsblpDriver) {
+    errno = EBUSY;
+    return false;
+  }
+  *lpFd = OpenLpNode(node, interfaceNumber);
+  if (*lpFd < 0) return false;
+  if (DetachUsblpAndClaim(fd, interfaceNumber)) return true;
+  int error = errno;
+  close(*lpFd);
+  *lpFd = -1;
+  errno = error;
+  return false;
+}
+
+// Gives the claimed interface back, and usblp with it if it was moved aside.
+void GiveBack(const Device& device) {
+  SignalHold hold;
+  DisarmExitAction(device.guard);
+  libusb_release_interface(device.handle, device.interfaceNumber);
+  if (device.lpFd >= 0) {
+    ReattachDriver(device.fd, device.interfaceNumber);
+    close(device.lpFd);
+  }
+}
+
+// Claims the chosen interface and selects its setting, on the device's
+// final place in memory (the exit action keeps a pointer to it). On failure
+// nothing stays claimed and usblp, if it was moved aside, is bound again.
+bool Claim(Device& device, const std::string& node, const Choice& choice) {
+  if (!TakeInterface(device.fd, node, choice.interfaceNumber, &device.lpFd)) return false;
+  // With usblp moved aside the claim is already made; this tells libusb.
+  int r = libusb_claim_interface(device.handle, choice.interfaceNumber);
+  if (r != LIBUSB_SUCCESS) {
+    ReleaseInterface(device.fd, choice.interfaceNumber, device.lpFd >= 0);
+    if (device.lpFd >= 0) close(device.lpFd);
+    return Fail(r);
+  }
+  device.guard = ArmExitAction(GiveBackOnExit, &device);
+  if (choice.alternateSetting == 0) return true;
+  r = libusb_set_interface_alt_setting(device.handle, choice.interfaceNumber, choice.alternateSetting);
+  if (r == LIBUSB_SUCCESS) return true;
+  GiveBack(device);
+  return Fail(r);
+}
+
+Device* OpenNode(const UsbDevicePath& target) {
+  int fd = open(target.node.c_str(), O_RDWR | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+
+  libusb_device_handle* handle = nullptr;
+  int r = libusb_wrap_sys_device(UsbContext(), fd, &handle);
+  if (r != LIBUSB_SUCCESS) {
+    close(fd);
+    errno = ErrnoFromUsbError(r);
+    return nullptr;
+  }
+
+  Choice choice{};
+  if (MatchesIds(handle, target) && FindInterface(handle, &choice)) {
+    Device* device = new (std::nothrow) Device{fd, handle, choice.interfaceNumber, choice.bulkOut, -1, -1};
+    if (!device) errno = ENOMEM;
+    if (device && Claim(*device, target.node, choice)) return device;
+    delete device;
+  }
+
+  int error = errno;
+  libusb_close(handle);
+  close(fd);
+  errno = error;
+  return nullptr;
+}
+
+Device* Open(const std::string& path) {
+  std::optional<UsbDevicePath> target = ParseDevicePath(path);
+  g_found.node = target ? target->node : path;
+  if (!target) {
+    errno = ENOENT;
+    return nullptr;
+  }
+  if (!UsbContext()) {
+    errno = ENODEV;
+    return nullptr;
+  }
+  return OpenNode(*target);
+}
+
+}  // namespace
+
+Device* OpenDevice(const std::string& path) {
+  g_found = {};
+  Device* device = Open(path);
+  if (!device) g_found.error = errno;
+  return device;
+}
+
+std::vector<std::string> OpenFailureHints() {
+  std::vector<std::string> hints = {g_found.node + ": " + ErrorText(g_found.error)};
+  switch (g_found.error) {
+    case EACCES:
+    case EPERM:
+      hints.push_back(
+          "the udev rule 70-korvo-test.rules gives operators access to KORVO devices; "
+          "install it, then run: udevadm control --reload && udevadm trigger");
+      break;
+    case EBUSY:
+      if (g_found.driver == "usbfs") {
+        hints.push_back("another program holds the device (claimed through usbfs)");
+      } else if (g_found.driver == kUsblpDriver) {
+        // usblp is moved aside only while nobody prints through its node.
+        hints.push_back("another program is printing through the printer's node /dev/usb/lp*");
+      } else if (!g_found.driver.empty()) {
+        hints.push_back("the kernel driver '" + g_found.driver + "' holds the device");
+      } else {
+        hints.push_back("another program or a kernel driver holds the device");
+      }
+      break;
+    case ENODEV:
+    case ENOENT:
+      hints.push_back("the device is gone since it was listed: check its cable and power");
+      break;
+    default:
+      break;
+  }
+  return hints;
+}
+
+// The request has no input on USB; `input` is not sent. Both it and the
+// writes may come from two threads at once: libusb takes care of that.
+bool QueryPortStatus(Device* device, const void* input, uint32_t inputLength, void* reply,
+                     uint32_t replyLength, uint32_t* replyCount) {
+  (void)input;
+  (void)inputLength;
+  unsigned char status = 0;
+  uint16_t wanted = replyLength > 0 ? 1 : 0;
+  int r = libusb_control_transfer(device->handle, kGetPortStatusRequestType, kGetPortStatus, 0,
+                                  device->interfaceNumber, &status, wanted, kStatusTimeoutMs);
+  if (r < 0) return Fail(r);
+  // A failed request leaves the caller's reply as it was.
+  if (r > 0) static_cast<unsigned char*>(reply)[0] = status;
+  *replyCount = static_cast<uint32_t>(r);
+  return true;
+}
+
+bool WriteDevice(Device* device, const void* data, uint64_t length, uint64_t* written,
+                 WriteProgress* progress) {
+  unsigned char* bytes = static_cast<unsigned char*>(const_cast<void*>(data));
+  *written = 0;
+  while (*written < length) {
+    int chunk = static_cast<int>(std::min(length - *written, kWriteChunk));
+    int transferred = 0;
+    int r = libusb_bulk_transfer(device->handle, device->bulkOut, bytes + *written, chunk,
+                                 &transferred, kWriteTimeoutMs);
+    *written += static_cast<uint64_t>(transferred);
+    if (r != LIBUSB_SUCCESS) return Fail(r);
+    if (transferred == 0) {  // no progress and no error: do not spin
+      errno = EIO;
+      return false;
+    }
+    if (progress) progress->Sent(*written);
+  }
+  return true;
+}
+
+void CloseDevice(Device* device) {
+  GiveBack(*device);
+  libusb_close(device->handle);
+  close(device->fd);
+  delete device;
+}
+
+}  // namespace korvo

@@ -1,0 +1,74 @@
+#pragma once
+
+// What the files of the Linux layer share with each other.
+
+#include <signal.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+struct libusb_context;
+struct udev;
+
+namespace korvo {
+
+// The handles InitFramework opens (Framework.cpp). They stay open until the
+// process ends: the status monitor may still be running while static
+// destructors run, so nothing here is torn down at exit.
+libusb_context* UsbContext();
+udev* UdevContext();
+
+// A USB device as the Linux layer names it (DeviceInterfaces.cpp): its usbfs
+// node with the IDs appended, "/dev/bus/usb/001/002#vid_6742&pid_0001". The
+// vendor can be read from the path as on Windows, and the open can check that
+// the node still belongs to the device that discovery saw.
+struct UsbDevicePath {
+  std::string node;
+  uint16_t vendor = 0;
+  uint16_t product = 0;
+};
+
+std::string FormatDevicePath(const UsbDevicePath& path);
+
+// Exactly what FormatDevicePath writes (lowercase hex, nothing after the
+// product ID); anything else is nullopt.
+std::optional<UsbDevicePath> ParseDevicePath(std::string_view text);
+
+// A device's name from two sysfs or udev strings, such as manufacturer and
+// product: "first second", or second alone without a first; absent without
+// a second. Either may be null (the attribute is missing).
+std::optional<std::string> JoinName(const char* first, const char* second);
+
+// The node usblp made for one interface of the device at `usbfsNode`
+// (/dev/usb/lpN), if it made one.
+std::optional<std::string> FindLpNode(const std::string& usbfsNode, uint8_t interfaceNumber);
+
+// Undoing on the way out (Signals.cpp). An armed action runs once, when
+// SIGINT, SIGTERM, SIGHUP or SIGQUIT ends the process (the signal is then
+// raised again with its default action, so the caller sees it) or at exit.
+// It runs in a signal handler: plain system calls only. Up to four at once.
+// Only the main thread takes these signals (Thread.cpp), so an action never
+// runs beside its owner on another thread.
+using ExitAction = void (*)(void* argument);
+// A handle for DisarmExitAction; -1 when every place is taken.
+int ArmExitAction(ExitAction action, void* argument);
+// The owner undoes the thing itself now; call it within a SignalHold.
+void DisarmExitAction(int handle);
+
+// Holds those signals off on this thread for its lifetime, so that none ends
+// the process half-way through undoing a thing; one that came meanwhile is
+// taken when the hold ends.
+class SignalHold {
+ public:
+  SignalHold();
+  ~SignalHold();
+  SignalHold(const SignalHold&) = delete;
+  SignalHold& operator=(const SignalHold&) = delete;
+
+ private:
+  sigset_t saved_;
+};
+
+}  // namespace korvo

@@ -1,0 +1,98 @@
+// What must be undone before the process ends (a claimed interface and the
+// driver moved aside, the terminal's mode) is undone from here too, when a
+// signal or exit() ends the process before its owner could. SIGKILL cannot
+// be caught: the kernel then drops the claim but binds no driver again.
+#include <pthread.h>
+#include <signal.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <iterator>
+
+#include "platform/linux/Linux.h"
+
+namespace korvo {
+
+namespace {
+
+constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+// The handler may run at any moment, so a slot is filled before it is armed,
+// and whoever disarms it first owns the undoing.
+struct Slot {
+  ExitAction action;
+  void* argument;
+  std::atomic<bool> armed;
+};
+Slot g_slots[4];
+static_assert(std::atomic<bool>::is_always_lock_free, "used from a signal handler");
+
+std::atomic<bool> g_installed{false};
+
+void RunArmed() {
+  for (Slot& slot : g_slots) {
+    if (slot.armed.exchange(false)) slot.action(slot.argument);
+  }
+}
+
+extern "C" void RunArmedAndResignal(int signal) {
+  int saved = errno;
+  RunArmed();
+  // SA_RESETHAND has put the default action back: the signal, taken when
+  // this handler returns, ends the process as it would have.
+  raise(signal);
+  errno = saved;
+}
+
+extern "C" void RunArmedAtExit() { RunArmed(); }
+
+sigset_t EndingSet() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int signal : kEndingSignals) sigaddset(&set, signal);
+  return set;
+}
+
+void InstallOnce() {
+  if (g_installed.exchange(true)) return;
+  std::atexit(RunArmedAtExit);
+  struct sigaction action = {};
+  action.sa_handler = RunArmedAndResignal;
+  action.sa_mask = EndingSet();
+  action.sa_flags = SA_RESETHAND;
+  for (int signal : kEndingSignals) {
+    struct sigaction previous;
+    if (sigaction(signal, nullptr, &previous) != 0) continue;
+    if (previous.sa_handler == SIG_IGN) continue;  // nohup and friends: stays ignored
+    sigaction(signal, &action, nullptr);
+  }
+}
+
+}  // namespace
+
+int ArmExitAction(ExitAction action, void* argument) {
+  InstallOnce();
+  for (int i = 0; i < static_cast<int>(std::size(g_slots)); ++i) {
+    Slot& slot = g_slots[i];
+    if (slot.armed.load()) continue;
+    slot.action = action;
+    slot.argument = argument;
+    slot.armed.store(true);
+    return i;
+  }
+  return -1;
+}
+
+void DisarmExitAction(int handle) {
+  if (handle >= 0 && handle < static_cast<int>(std::size(g_slots))) g_slots[handle].armed.store(false);
+}
+
+SignalHold::SignalHold() {
+  sigset_t set = EndingSet();
+  pthread_sigmask(SIG_BLOCK, &set, &saved_);
+}
+
+SignalHold::~SignalHold() { pthread_sigmask(SIG_SETMASK, &saved_, nullptr); }
+
+}  // namespace korvo
