@@ -26,7 +26,11 @@ Device* OpenAndShowPortStatus(const std::string& path, const std::string& descri
     // The description is the device's own text: escaped, it can neither
     // drive the terminal nor pass for a line of ours.
     std::cerr << "Unable to open " << TerminalSafe(description) << std::endl;
-    ShowHints(OpenFailureHints());
+    const OpenFailure& failure = LastOpenFailure();
+    std::vector<std::string> hints = {failure.node + ": " + ErrorText(failure.error)};
+    if (failure.gone) hints.push_back("the device is gone since it was listed: check its cable and power");
+    if (!failure.advice.empty()) hints.push_back(failure.advice);
+    ShowHints(hints);
     return nullptr;
   }
 

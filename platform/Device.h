@@ -2,7 +2,6 @@
 
 #include <cstdint>
 #include <string>
-#include <vector>
 
 namespace korvo {
 
@@ -13,10 +12,15 @@ struct Device;
 // another program holds the device.
 Device* OpenDevice(const std::string& path);
 
-// Why the last OpenDevice failed, in the operator's terms, from what the open
-// found on its way: one line each, what the system refused (the device node
-// and the reason) and, where known, what to do about it.
-std::vector<std::string> OpenFailureHints();
+// What the last failed OpenDevice found on its way, for whoever explains
+// the failure to the operator.
+struct OpenFailure {
+  std::string node;     // what refused: the device's node, or its path
+  int error = 0;        // the system's reason
+  bool gone = false;    // the device is no longer where it was listed
+  std::string advice;   // what to do about it, where the system tells; else ""
+};
+const OpenFailure& LastOpenFailure();
 
 // The port-status request (control code 0x220030). Waits for the answer.
 // The reply bytes land at the start of `reply`; *replyCount says how many.

@@ -23,7 +23,6 @@
 #include <cstring>
 #include <new>
 
-#include "platform/ErrorNumber.h"
 #include "platform/linux/Linux.h"
 
 namespace korvo {
@@ -55,13 +54,10 @@ constexpr uint64_t kWriteChunk = 1024 * 1024;
 // A printer out of paper holds a write for as long as it takes.
 constexpr unsigned kWriteTimeoutMs = 0;
 
-// What the last open found, for the operator's hints after a failure.
-struct OpenFound {
-  std::string node;    // the usbfs node, or the path when it names none
-  std::string driver;  // bound to the chosen interface ("usbfs": a program's claim)
-  int error = 0;
-};
-OpenFound g_found;
+// What the last open found, and the driver bound to the chosen interface
+// ("usbfs": a program's claim), which says who holds a busy device.
+OpenFailure g_found;
+std::string g_driver;
 
 int ErrnoFromUsbError(int usbError) {
   switch (usbError) {
@@ -227,9 +223,9 @@ int OpenLpNode(const std::string& node, uint8_t interfaceNumber) {
 // usblp is moved aside while the tool holds its lp node (*lpFd); bound to any
 // other driver, or claimed by another program, it is left alone (EBUSY).
 bool TakeInterface(int fd, const std::string& node, uint8_t interfaceNumber, int* lpFd) {
-  if (!BoundDriver(fd, interfaceNumber, &g_found.driver)) return false;
-  if (g_found.driver.empty()) return true;
-  if (g_found.driver != kUsblpDriver) {
+  if (!BoundDriver(fd, interfaceNumber, &g_driver)) return false;
+  if (g_driver.empty()) return true;
+  if (g_driver != kUsblpDriver) {
     errno = EBUSY;
     return false;
   }
@@ -315,45 +311,34 @@ Device* Open(const std::string& path) {
   return OpenNode(*target);
 }
 
+// Who holds a busy interface, in the operator's terms.
+std::string Holder(const std::string& driver) {
+  if (driver == "usbfs") return "another program holds the device (claimed through usbfs)";
+  // usblp is moved aside only while nobody prints through its node.
+  if (driver == kUsblpDriver) return "another program is printing through the printer's node /dev/usb/lp*";
+  if (!driver.empty()) return "the kernel driver '" + driver + "' holds the device";
+  return "another program or a kernel driver holds the device";
+}
+
 }  // namespace
 
 Device* OpenDevice(const std::string& path) {
   g_found = {};
+  g_driver.clear();
   Device* device = Open(path);
-  if (!device) g_found.error = errno;
-  return device;
+  if (device) return device;
+  g_found.error = errno;
+  g_found.gone = errno == ENODEV || errno == ENOENT;
+  if (errno == EACCES || errno == EPERM) {
+    g_found.advice =
+        "the udev rule 70-korvo-test.rules gives operators access to KORVO devices; "
+        "install it, then run: udevadm control --reload && udevadm trigger";
+  }
+  if (errno == EBUSY) g_found.advice = Holder(g_driver);
+  return nullptr;
 }
 
-std::vector<std::string> OpenFailureHints() {
-  std::vector<std::string> hints = {g_found.node + ": " + ErrorText(g_found.error)};
-  switch (g_found.error) {
-    case EACCES:
-    case EPERM:
-      hints.push_back(
-          "the udev rule 70-korvo-test.rules gives operators access to KORVO devices; "
-          "install it, then run: udevadm control --reload && udevadm trigger");
-      break;
-    case EBUSY:
-      if (g_found.driver == "usbfs") {
-        hints.push_back("another program holds the device (claimed through usbfs)");
-      } else if (g_found.driver == kUsblpDriver) {
-        // usblp is moved aside only while nobody prints through its node.
-        hints.push_back("another program is printing through the printer's node /dev/usb/lp*");
-      } else if (!g_found.driver.empty()) {
-        hints.push_back("the kernel driver '" + g_found.driver + "' holds the device");
-      } else {
-        hints.push_back("another program or a kernel driver holds the device");
-      }
-      break;
-    case ENODEV:
-    case ENOENT:
-      hints.push_back("the device is gone since it was listed: check its cable and power");
-      break;
-    default:
-      break;
-  }
-  return hints;
-}
+const OpenFailure& LastOpenFailure() { return g_found; }
 
 // The request has no input on USB; `input` is not sent. Both it and the
 // writes may come from two threads at once: libusb takes care of that.

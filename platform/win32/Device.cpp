@@ -8,8 +8,6 @@
 
 #include <algorithm>
 
-#include "platform/ErrorNumber.h"
-
 namespace korvo {
 
 namespace {
@@ -36,40 +34,27 @@ bool IsTooLargeForTheSystem(DWORD error) {
 // A Device* is the device's handle itself; no handle is ever null.
 HANDLE HandleOf(Device* device) { return reinterpret_cast<HANDLE>(device); }
 
-// What the last open tried, for the operator's hints after a failure.
-std::string g_openedPath;
-DWORD g_openError = 0;
+OpenFailure g_found;
 
 }  // namespace
 
 Device* OpenDevice(const std::string& path) {
-  g_openedPath = path;
   HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                               OPEN_EXISTING, 0, nullptr);
-  g_openError = handle == INVALID_HANDLE_VALUE ? GetLastError() : 0;
-  if (handle == INVALID_HANDLE_VALUE) return nullptr;
-  return reinterpret_cast<Device*>(handle);
+  if (handle != INVALID_HANDLE_VALUE) return reinterpret_cast<Device*>(handle);
+  DWORD error = GetLastError();
+  g_found = {path, static_cast<int>(error), false, ""};
+  g_found.gone = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
+                 error == ERROR_DEVICE_NOT_CONNECTED;
+  // The open asks for the device alone, so any other holder refuses it.
+  if (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION || error == ERROR_BUSY) {
+    g_found.advice = "another program has the device open; close it and try again";
+  }
+  SetLastError(error);
+  return nullptr;
 }
 
-std::vector<std::string> OpenFailureHints() {
-  std::vector<std::string> hints = {g_openedPath + ": " + ErrorText(static_cast<int>(g_openError))};
-  switch (g_openError) {
-    case ERROR_ACCESS_DENIED:
-    case ERROR_SHARING_VIOLATION:
-    case ERROR_BUSY:
-      // The open asks for the device alone, so any other holder refuses it.
-      hints.push_back("another program has the device open; close it and try again");
-      break;
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-    case ERROR_DEVICE_NOT_CONNECTED:
-      hints.push_back("the device is gone since it was listed: check its cable and power");
-      break;
-    default:
-      break;
-  }
-  return hints;
-}
+const OpenFailure& LastOpenFailure() { return g_found; }
 
 bool QueryPortStatus(Device* device, const void* input, uint32_t inputLength, void* reply,
                      uint32_t replyLength, uint32_t* replyCount) {

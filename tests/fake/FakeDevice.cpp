@@ -126,10 +126,12 @@ void CloseDevice(Device* device) {
 namespace korvo {
 
 // The fake devices have no system behind them to explain a failure.
-std::vector<std::string> OpenFailureHints() {
+const OpenFailure& LastOpenFailure() {
+  static OpenFailure failure;
   fake::State& state = fake::Devices();
   std::lock_guard<std::mutex> lock(state.mutex);
-  return {state.log.opened.back() + ": error " + std::to_string(state.answers.openError)};
+  failure = {state.log.opened.back(), state.answers.openError, false, ""};
+  return failure;
 }
 
 }  // namespace korvo
