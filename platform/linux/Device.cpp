@@ -320,6 +320,26 @@ std::string Holder(const std::string& driver) {
   return "another program or a kernel driver holds the device";
 }
 
+// The udev rule that the install puts in place, and the command that makes
+// a running udev apply it to devices already plugged in.
+std::string RuleAdvice() {
+  constexpr const char* kRule = "70-korvo-test.rules";
+  // The folders udev reads rules from.
+  constexpr const char* kFolders[] = {"/etc/udev/rules.d", "/run/udev/rules.d",
+                                      "/usr/local/lib/udev/rules.d", "/usr/lib/udev/rules.d",
+                                      "/lib/udev/rules.d"};
+  const std::string gives = std::string("the udev rule ") + kRule +
+                            " gives operators (the user at the seat, group plugdev) access to "
+                            "KORVO devices; ";
+  for (const char* folder : kFolders) {
+    if (access((std::string(folder) + "/" + kRule).c_str(), F_OK) == 0) {
+      return gives + "it is installed: run udevadm control --reload && udevadm trigger, "
+                     "or plug the device in again";
+    }
+  }
+  return gives + "install it, then run: udevadm control --reload && udevadm trigger";
+}
+
 }  // namespace
 
 Device* OpenDevice(const std::string& path) {
@@ -329,11 +349,7 @@ Device* OpenDevice(const std::string& path) {
   if (device) return device;
   g_found.error = errno;
   g_found.gone = errno == ENODEV || errno == ENOENT;
-  if (errno == EACCES || errno == EPERM) {
-    g_found.advice =
-        "the udev rule 70-korvo-test.rules gives operators access to KORVO devices; "
-        "install it, then run: udevadm control --reload && udevadm trigger";
-  }
+  if (errno == EACCES || errno == EPERM) g_found.advice = RuleAdvice();
   if (errno == EBUSY) g_found.advice = Holder(g_driver);
   return nullptr;
 }
