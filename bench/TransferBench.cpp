@@ -18,6 +18,7 @@
 #include "platform/Device.h"
 #include "platform/Framework.h"
 #include "platform/InputFile.h"
+#include "tests/support/Pattern.h"
 
 namespace korvo {
 namespace {
@@ -28,9 +29,7 @@ constexpr uint64_t kFileSize = uint64_t{64} << 20;
 const std::string& SampleFile() {
   static const std::string path = [] {
     std::filesystem::path file = std::filesystem::temp_directory_path() / "korvo-bench-64MiB.bin";
-    std::vector<char> bytes(kFileSize);
-    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 131 + (i >> 12));
-    std::ofstream(file, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(file, std::ios::binary) << test::Pattern(kFileSize);
     return file.string();
   }();
   return path;

@@ -27,7 +27,7 @@ TEST(CommandLineTest, HelpVersionAndUsageErrorsTouchNoDevice) {
       {{"-x", "data.bin"}, 1, "", "korvo-test: unknown option '-x'\nTry 'korvo-test --help'.\n"},
       {{"--serial"}, 1, "", "korvo-test: option '--serial' needs a value\nTry 'korvo-test --help'.\n"},
   };
-  WorkDir dir;
+  TempDir dir;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args[0]);
     DeviceRun run = RunOnDevices(dir, kTwoKorvo, c.args);
@@ -43,7 +43,7 @@ TEST(CommandLineTest, HelpVersionAndUsageErrorsTouchNoDevice) {
 }
 
 TEST(CommandLineTest, ListShowsEveryDeviceAndMarksTheOneTakenWithoutAsking) {
-  WorkDir dir;
+  TempDir dir;
   DeviceRun run = RunOnDevices(dir,
                                {"vid=1111,bus=1,dev=2,product=Alpha",
                                 "vid=6742,pid=00ab,bus=1,dev=3,product=KORVO K1,serial=K1-0042",
@@ -71,7 +71,7 @@ TEST(CommandLineTest, EachSelectorChoosesTheSecondOfTwoKorvoDevices) {
   const std::vector<std::vector<std::string>> selectors = {
       {"-d", "6742:0002"}, {"-d", ":2"}, {"-s", "1:3"}, {"-s", "3"}, {"--serial", "K2-0002"},
       {"--serial=K2-0002", "-d", "6742"}};
-  WorkDir dir;
+  TempDir dir;
   const std::string data = Pattern(3000);
   const std::string file = dir.Write("data.bin", data);
   for (const std::vector<std::string>& selector : selectors) {
@@ -83,7 +83,7 @@ TEST(CommandLineTest, EachSelectorChoosesTheSecondOfTwoKorvoDevices) {
     EXPECT_EQ(run.process.out, "status:18\n");
     EXPECT_EQ(run.process.err, "");
     EXPECT_FALSE(Opened(dir, 2));
-    EXPECT_EQ(ReadWhole(dir / "captures" / "001-003.bin"), data);
+    EXPECT_EQ(ReadWhole(dir.PathOf("captures/001-003.bin")), data);
 
     args.back() = "-l";
     run = RunOnDevices(dir, kTwoKorvo, args);
@@ -92,7 +92,7 @@ TEST(CommandLineTest, EachSelectorChoosesTheSecondOfTwoKorvoDevices) {
 }
 
 TEST(CommandLineTest, ASelectorMatchingNothingEndsWithOneAndSaysWhat) {
-  WorkDir dir;
+  TempDir dir;
   const std::string file = dir.Write("data.bin", "abc");
   const struct {
     std::vector<std::string> args;
@@ -115,16 +115,16 @@ TEST(CommandLineTest, ASelectorMatchingNothingEndsWithOneAndSaysWhat) {
 // A file whose name begins with '-' is sent when given after "--"; words
 // after FILE are ignored as they always were, options included.
 TEST(CommandLineTest, FileNamedLikeAnOptionIsSentAfterDoubleDash) {
-  WorkDir dir;
+  TempDir dir;
   dir.Write("-x", "dash data");
   dir.Write("plain", "plain data");
   const struct {
     std::vector<std::string> args;
     std::string received;
   } cases[] = {
-      {{"--", (dir / "-x").string()}, "dash data"},
+      {{"--", dir.PathOf("-x")}, "dash data"},
       {{"--", "-x"}, ""},  // relative, and not in the working directory: not found
-      {{(dir / "plain").string(), "-h", "--bogus"}, "plain data"},
+      {{dir.PathOf("plain"), "-h", "--bogus"}, "plain data"},
   };
   for (const auto& c : cases) {
     DeviceRun run = RunOnDevice(dir, "vid=6742", c.args);

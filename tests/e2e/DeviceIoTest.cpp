@@ -25,7 +25,7 @@ std::string ReportFor(const std::string& content, const std::string& path) {
 }
 
 TEST(DeviceIoTest, StatusLineShowsTheStatusByteAndTheFileArrivesWhole) {
-  WorkDir dir;
+  TempDir dir;
   std::string content = Pattern(3 * 1024 + 5);
   std::string file = dir.Write("data.bin", content);
 
@@ -39,7 +39,7 @@ TEST(DeviceIoTest, StatusLineShowsTheStatusByteAndTheFileArrivesWhole) {
 }
 
 TEST(DeviceIoTest, StatusZeroAndAnEmptyReplyBothShowZero) {
-  WorkDir dir;
+  TempDir dir;
   std::string file = dir.Write("data.bin", "abc");
   for (const char* status : {"status=00", "status-empty"}) {
     SCOPED_TRACE(status);
@@ -51,7 +51,7 @@ TEST(DeviceIoTest, StatusZeroAndAnEmptyReplyBothShowZero) {
 }
 
 TEST(DeviceIoTest, StalledStatusRequestShowsEpipeAndTheTransferStillCompletes) {
-  WorkDir dir;
+  TempDir dir;
   std::string content = Pattern(10000);
   std::string file = dir.Write("data.bin", content);
 
@@ -74,7 +74,7 @@ TEST(DeviceIoTest, DeviceHeldElsewhereCannotBeOpenedAndTheDescriptionIsNamed) {
       {"K1%1B[2J%0Dstatus:00%07%7F", "K1\\x1b[2J\\x0dstatus:00\\x07\\x7f"},
       {"Caf%C3%A9%20%E2%84%A2", "Caf\xc3\xa9 \xe2\x84\xa2"},
   };
-  WorkDir dir;
+  TempDir dir;
   std::string file = dir.Write("data.bin", "abc");
   for (const auto& c : cases) {
     SCOPED_TRACE(c.product);
@@ -88,7 +88,7 @@ TEST(DeviceIoTest, DeviceHeldElsewhereCannotBeOpenedAndTheDescriptionIsNamed) {
 }
 
 TEST(DeviceIoTest, EmptyFileSendsNothingAndSucceeds) {
-  WorkDir dir;
+  TempDir dir;
   DeviceRun run = RunOnDevice(dir, kKorvo, {dir.Write("empty.bin", "")});
   EXPECT_EQ(run.process.status, 0);
   EXPECT_EQ(run.process.out, "status:18\n");
@@ -99,7 +99,7 @@ TEST(DeviceIoTest, EmptyFileSendsNothingAndSucceeds) {
 // usbfs takes at most 16 MiB in one transfer: the one write of the whole
 // file must still reach the device whole and in order.
 TEST(DeviceIoTest, FileOf64MiBArrivesByteExact) {
-  WorkDir dir;
+  TempDir dir;
   std::string content = Pattern(64u << 20);
   std::string file = dir.Write("big.bin", content);
 
@@ -115,16 +115,16 @@ TEST(DeviceIoTest, FileOf64MiBArrivesByteExact) {
 // Without a printer interface the first interface with a bulk OUT endpoint
 // takes the data.
 TEST(DeviceIoTest, DeviceOfAnotherInterfaceClassTakesTheFileToo) {
-  WorkDir dir;
+  TempDir dir;
   DeviceRun run = RunOnDevice(dir, kKorvo + ",class=255", {dir.Write("data.bin", "vendor class")});
   EXPECT_EQ(run.process.status, 0);
   EXPECT_EQ(run.received, "vendor class");
 }
 
 TEST(DeviceIoTest, FileThatCannotBeOpenedEndsWithOneAfterTheStatusLine) {
-  WorkDir dir;
-  std::string missing = (dir / "missing.bin").string();
-  std::string directory = (dir / "a-directory").string();
+  TempDir dir;
+  std::string missing = dir.PathOf("missing.bin");
+  std::string directory = dir.PathOf("a-directory");
   fs::create_directories(directory);
 
   for (const std::string& path : {missing, directory}) {
@@ -139,7 +139,7 @@ TEST(DeviceIoTest, FileThatCannotBeOpenedEndsWithOneAfterTheStatusLine) {
 }
 
 TEST(DeviceIoTest, FileLockedByAnotherProgramCannotBeOpened) {
-  WorkDir dir;
+  TempDir dir;
   std::string file = dir.Write("held.bin", "abc");
   int holder = open(file.c_str(), O_RDONLY | O_CLOEXEC);
   ASSERT_GE(holder, 0);
@@ -154,7 +154,7 @@ TEST(DeviceIoTest, FileLockedByAnotherProgramCannotBeOpened) {
 }
 
 TEST(DeviceIoTest, NoArgumentNamesTheEmptyPath) {
-  WorkDir dir;
+  TempDir dir;
   DeviceRun run = RunOnDevice(dir, kKorvo, {});
   EXPECT_EQ(run.process.status, 1);
   EXPECT_EQ(run.process.out, "status:18\nCan not open file \n");
@@ -178,11 +178,11 @@ std::string ShrinkingAttribute() {
 // gives less (it shrank) and one that gives more (/proc measures 0, as does
 // a file that grew). Links keep the emulator's private /sys out of the way.
 TEST(DeviceIoTest, FileWhoseSizeIsNotItsContentIsNotSent) {
-  WorkDir dir;
+  TempDir dir;
   for (const std::string& target : {ShrinkingAttribute(), std::string("/proc/self/status")}) {
     if (target.empty()) continue;  // no such sysfs attribute here
     SCOPED_TRACE(target);
-    std::string link = (dir / "pseudo.bin").string();
+    std::string link = dir.PathOf("pseudo.bin");
     fs::remove(link);
     fs::create_symlink(target, link);
 
@@ -198,7 +198,7 @@ TEST(DeviceIoTest, FileWhoseSizeIsNotItsContentIsNotSent) {
 // `korvo-test FILE | true`: nobody reads the status line, yet the file is
 // sent and the exit status is the table's, not death by SIGPIPE.
 TEST(DeviceIoTest, StdoutThatNobodyReadsDoesNotStopTheTransfer) {
-  WorkDir dir;
+  TempDir dir;
   std::string content = Pattern(100000);
   std::string file = dir.Write("data.bin", content);
 
@@ -209,7 +209,7 @@ TEST(DeviceIoTest, StdoutThatNobodyReadsDoesNotStopTheTransfer) {
 }
 
 TEST(DeviceIoTest, DeviceVanishingMidTransferIsAFailedWrite) {
-  WorkDir dir;
+  TempDir dir;
   std::string content = Pattern(3u << 20);
   std::string file = dir.Write("data.bin", content);
 

@@ -2,53 +2,23 @@
 // received. Shared by the device I/O end-to-end tests.
 #pragma once
 
-#include <gtest/gtest.h>
-
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <random>
 #include <regex>
 #include <string>
 #include <vector>
 
+#include "support/Pattern.h"
 #include "support/Process.h"
+#include "support/TempDir.h"
 
 namespace korvo::e2e {
 
 namespace fs = std::filesystem;
 
-inline std::string ReadWhole(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-// A directory of its own for one test: files to send and device captures.
-class WorkDir {
- public:
-  WorkDir() {
-    const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    path_ = fs::temp_directory_path() / (std::string("korvo-e2e-") + info->name() + "-" +
-                                         std::to_string(std::random_device{}()));
-    fs::create_directories(path_);
-  }
-  ~WorkDir() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
-  WorkDir(const WorkDir&) = delete;
-  WorkDir& operator=(const WorkDir&) = delete;
-
-  std::string Write(const std::string& name, const std::string& content) const {
-    std::ofstream(path_ / name, std::ios::binary) << content;
-    return (path_ / name).string();
-  }
-  fs::path operator/(const std::string& name) const { return path_ / name; }
-
- private:
-  fs::path path_;
-};
+using test::Pattern;
+using test::ReadWhole;
+using test::TempDir;
 
 struct DeviceRun {
   test::ProcessResult process;
@@ -58,34 +28,22 @@ struct DeviceRun {
   std::string driver;     // the kernel driver bound at the end, "none", or "" if not told
 };
 
-// Bytes that differ from position to position, so that a lost, shifted or
-// repeated block shows.
-inline std::string Pattern(size_t size) {
-  std::string bytes(size, '\0');
-  uint32_t x = 0x6742;
-  for (size_t i = 0; i < size; ++i) {
-    x = x * 1103515245u + 12345u;
-    bytes[i] = static_cast<char>(x >> 24);
-  }
-  return bytes;
-}
-
 // Emulated devices described by `devices` (bus 1, addresses 2, 3, ... unless
 // they say otherwise); `args` follow the program name. `received`, `report`
 // and `driver` are those of the first device.
-inline DeviceRun RunOnDevices(const WorkDir& dir, const std::vector<std::string>& devices,
+inline DeviceRun RunOnDevices(const TempDir& dir, const std::vector<std::string>& devices,
                               const std::vector<std::string>& args,
                               test::Stdout stdoutMode = test::Stdout::Captured) {
-  fs::path captures = dir / "captures";
+  const std::string captures = dir.PathOf("captures");
   fs::remove_all(captures);
-  std::vector<std::string> argv = {KORVO_EMU_BINARY, "--capture-dir", captures.string(), "--report"};
+  std::vector<std::string> argv = {KORVO_EMU_BINARY, "--capture-dir", captures, "--report"};
   for (const std::string& deviceOptions : devices) argv.insert(argv.end(), {"--device", deviceOptions});
   argv.insert(argv.end(), {"--", KORVO_TEST_BINARY});
   argv.insert(argv.end(), args.begin(), args.end());
 
   DeviceRun run;
-  run.process = test::RunProcess(argv, "", stdoutMode);
-  fs::path capture = captures / "001-002.bin";
+  run.process = test::RunProcess(argv, stdoutMode);
+  const std::string capture = dir.PathOf("captures/001-002.bin");
   run.captured = fs::exists(capture);
   if (run.captured) run.received = ReadWhole(capture);
 
@@ -105,17 +63,17 @@ inline DeviceRun RunOnDevices(const WorkDir& dir, const std::vector<std::string>
 }
 
 // One emulated device, at bus 1, address 2.
-inline DeviceRun RunOnDevice(const WorkDir& dir, const std::string& deviceOptions,
+inline DeviceRun RunOnDevice(const TempDir& dir, const std::string& deviceOptions,
                              const std::vector<std::string>& args,
                              test::Stdout stdoutMode = test::Stdout::Captured) {
   return RunOnDevices(dir, {deviceOptions}, args, stdoutMode);
 }
 
 // Whether the emulated device at bus 1, `address` was opened in the last run.
-inline bool Opened(const WorkDir& dir, int address) {
-  char name[16];
-  std::snprintf(name, sizeof name, "001-%03d.bin", address);
-  return fs::exists(dir / "captures" / name);
+inline bool Opened(const TempDir& dir, int address) {
+  char name[32];
+  std::snprintf(name, sizeof name, "captures/001-%03d.bin", address);
+  return fs::exists(dir.PathOf(name));
 }
 
 }  // namespace korvo::e2e

@@ -50,9 +50,9 @@ int WaitForExit(pid_t pid) {
 // The printer's driver, moved aside for the run, is bound again when the
 // operator interrupts the held write: korvo-emu's report tells.
 TEST(HangingDeviceTest, StatusRequestTimesOutAndTheWriteWaitsForTheOperator) {
-  WorkDir dir;
+  TempDir dir;
   std::string file = dir.Write("data.bin", Pattern(4096));
-  std::string captures = (dir / "captures").string();
+  std::string captures = dir.PathOf("captures");
 
   int terminal = -1;
   Clock::time_point start = Clock::now();
@@ -79,13 +79,13 @@ TEST(HangingDeviceTest, StatusRequestTimesOutAndTheWriteWaitsForTheOperator) {
   EXPECT_TRUE(reported) << "terminal: " << seen;
   EXPECT_GE(waited, std::chrono::milliseconds(4500));  // the request waited its 5 s
   EXPECT_EQ(status, 128 + SIGINT);  // ended by the interrupt, not on its own
-  EXPECT_EQ(ReadWhole(dir / "captures" / "001-002.bin"), "");
+  EXPECT_EQ(ReadWhole(dir.PathOf("captures/001-002.bin")), "");
 }
 
 // Operators log the run to a file or a pipe, where stdout is not line
 // buffered: the status line must be there while the write waits.
 TEST(HangingDeviceTest, StatusLineReachesAPipeWhileTheWriteWaits) {
-  WorkDir dir;
+  TempDir dir;
   std::string file = dir.Write("data.bin", Pattern(4096));
 
   int out[2];
@@ -127,15 +127,15 @@ pid_t ChildOf(pid_t pid) {
 // numbers to what it opens next (the device, the file), where printf would
 // then write: they are /dev/null while it runs.
 TEST(HangingDeviceTest, ClosedStandardStreamsAreNullWhileTheDeviceIsOpen) {
-  WorkDir dir;
+  TempDir dir;
   std::string file = dir.Write("data.bin", Pattern(4096));
-  fs::path capture = dir / "captures" / "001-002.bin";
+  fs::path capture = dir.PathOf("captures/001-002.bin");
 
   pid_t pid = fork();
   ASSERT_GE(pid, 0);
   if (pid == 0) {
     execl(KORVO_EMU_BINARY, KORVO_EMU_BINARY, "--device", "vid=6742,hang", "--capture-dir",
-          (dir / "captures").c_str(), "--", "/bin/sh", "-c", "exec \"$0\" \"$@\" <&- >&- 2>&-",
+          dir.PathOf("captures").c_str(), "--", "/bin/sh", "-c", "exec \"$0\" \"$@\" <&- >&- 2>&-",
           KORVO_TEST_BINARY, file.c_str(), static_cast<char*>(nullptr));
     _exit(127);
   }

@@ -12,10 +12,10 @@ namespace {
 const std::string kPrinter = "vid=6742,product=KORVO%20K1,driver=usblp";
 
 TEST(KernelDriverTest, OnlyUsblpIsMovedAsideAndItIsAlwaysGivenBack) {
-  WorkDir dir;
+  TempDir dir;
   const std::string content = Pattern(100000);
   const std::string file = dir.Write("data.bin", content);
-  const std::string missing = (dir / "missing.bin").string();
+  const std::string missing = dir.PathOf("missing.bin");
   const struct {
     const char* name;
     std::string device;

@@ -5,7 +5,7 @@
 //   emu-client BUS DEV STEP...       open bus/device with libusb, then run steps:
 //     claim | release | autodetach | driver | detach | status[=TIMEOUT_MS] |
 //     string=INDEX | describe |
-//     write=SIZE[/CHUNK[/TIMEOUT_MS]]  (bytes follow WritePattern, see emu_pattern.h) |
+//     write=SIZE[/CHUNK[/TIMEOUT_MS]]  (bytes follow Pattern, support/Pattern.h) |
 //     status-thread=COUNT | join       (status requests from a second thread) |
 //     raw-status[=TIMEOUT_MS] | raw-write=SIZE[/TIMEOUT_MS]
 //                                      (USBDEVFS_CONTROL / USBDEVFS_BULK on a second
@@ -39,7 +39,7 @@
 #include <thread>
 #include <vector>
 
-#include "emu_pattern.h"
+#include "support/Pattern.h"
 
 namespace {
 
@@ -128,14 +128,15 @@ void GetString(libusb_device_handle* handle, int index) {
 
 // Sends `size` pattern bytes to endpoint 0x01 in transfers of `chunk` bytes.
 void Write(libusb_device_handle* handle, std::size_t size, std::size_t chunk, unsigned timeout) {
-  const std::vector<unsigned char> data = WritePattern(size);
+  std::string data = korvo::test::Pattern(size);
+  auto* bytes = reinterpret_cast<unsigned char*>(data.data());
   std::size_t sent = 0;
   int result = 0;
   do {
     const std::size_t length = std::min(chunk, size - sent);
     int transferred = 0;
-    result = libusb_bulk_transfer(handle, 0x01, const_cast<unsigned char*>(data.data()) + sent,
-                                  static_cast<int>(length), &transferred, timeout);
+    result = libusb_bulk_transfer(handle, 0x01, bytes + sent, static_cast<int>(length),
+                                  &transferred, timeout);
     sent += static_cast<std::size_t>(transferred);
   } while (result == 0 && sent < size);
   std::printf("write %s %zu\n", result == 0 ? "OK" : libusb_error_name(result), sent);
@@ -218,7 +219,7 @@ void RawWrite(Raw& raw, const char* arguments) {
   unsigned size = 0;
   unsigned timeout = 1000;
   std::sscanf(arguments, "%u/%u", &size, &timeout);
-  std::vector<unsigned char> data = WritePattern(size);
+  std::string data = korvo::test::Pattern(size);
   usbdevfs_bulktransfer request{0x01, size, timeout, data.data()};
   const int result = ioctl(raw.fd, USBDEVFS_BULK, &request);
   if (result < 0) std::printf("raw-write %s\n", strerrorname_np(errno));

@@ -25,8 +25,8 @@ struct DriverCase {
 
 void Check(const DriverCase& c) {
   TempDir dir;
-  const RunResult run = RunDevice(c.device, c.steps, {"--capture-dir", dir.path(), "--report"});
-  EXPECT_EQ(run.exit_status, 0) << c.device;
+  const ProcessResult run = RunDevice(c.device, c.steps, {"--capture-dir", dir.Path(), "--report"});
+  EXPECT_EQ(run.status, 0) << c.device;
   EXPECT_EQ(run.out, Answers(c.lines)) << c.device;
   EXPECT_EQ(run.err, c.report.empty() ? "" : "korvo-emu: 001/002 driver " + c.report + "\n")
       << c.device;
@@ -91,7 +91,7 @@ TEST(EmuDriver, UsbfsAnswersAsTheKernelDoes) {
 
 TEST(EmuDriver, ClosingTheFileEndsTheClaimButDoesNotRebind) {
   const std::string client = std::string(EMU_CLIENT_PATH) + " 1 2 ";
-  const RunResult run = RunEmu(
+  const ProcessResult run = RunEmu(
       {"--device", "vid=6742,driver=usblp", "--report"},
       {"/bin/sh", "-c",
        client + "raw-disconnect-claim=if:usblp; " + client +
@@ -122,13 +122,13 @@ TEST(EmuDriver, DataFlowsOnceTheDriverIsDetachedAndBothReportLinesAppear) {
   };
   for (const DriverCase& c : cases) {
     TempDir dir;
-    const RunResult run = RunDevice(c.device, c.steps, {"--capture-dir", dir.path(), "--report"});
+    const ProcessResult run = RunDevice(c.device, c.steps, {"--capture-dir", dir.Path(), "--report"});
     EXPECT_EQ(run.out, Answers(c.lines));
     const Strings lines = Lines(run.err);
     ASSERT_EQ(lines.size(), 2u) << run.err;
     EXPECT_EQ(lines[0].rfind("korvo-emu: 001/002 received 10 bytes, sha256 ", 0), 0u) << lines[0];
     EXPECT_EQ(lines[1], "korvo-emu: 001/002 driver " + c.report);
-    EXPECT_EQ(ReadFile(dir.File("001-002.bin")).size(), 10u);
+    EXPECT_EQ(ReadWhole(dir.PathOf("001-002.bin")).size(), 10u);
   }
 }
 
@@ -161,14 +161,14 @@ TEST(EmuLpNode, OneOpenFileAtATimeWhileUsblpIsBound) {
 
 TEST(EmuLpNode, NumberedInOrderWithTheirUsbmiscDevices) {
   const std::string client = EMU_CLIENT_PATH;
-  const RunResult run = RunEmu(
+  const ProcessResult run = RunEmu(
       {"--device", "vid=6742,driver=usblp", "--device", "vid=6742", "--device",
        "vid=6742,bus=2,driver=usblp,nonode"},
       {"/bin/sh", "-c",
        client + " 1 3 lp-open; " + client + " 1 2 lp-open; "
        "cat /sys/class/usbmisc/lp1/uevent; readlink /sys/class/usbmisc/lp0; "
        "stat -c '%F %t:%T' /dev/usb/lp1"});
-  EXPECT_EQ(run.exit_status, 0) << run.err;
+  EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(Lines(run.out),
             (Strings{"open OK", "lp-open none", "open OK", "lp-open /dev/usb/lp0 OK",
                      "MAJOR=180", "MINOR=1", "DEVNAME=usb/lp1",
@@ -178,7 +178,7 @@ TEST(EmuLpNode, NumberedInOrderWithTheirUsbmiscDevices) {
 
 TEST(EmuLpNode, OnlyUsblpRunsGetTheOpenWrapper) {
   const std::string show = "echo \"$LD_PRELOAD\"";
-  RunResult run = RunEmu({"--device", "vid=6742,driver=usb-storage"}, {"/bin/sh", "-c", show});
+  ProcessResult run = RunEmu({"--device", "vid=6742,driver=usb-storage"}, {"/bin/sh", "-c", show});
   EXPECT_EQ(run.out, "libumockdev-preload.so.0\n");
   run = RunEmu({"--device", "vid=6742,driver=usblp"}, {"/bin/sh", "-c", show});
   EXPECT_NE(run.out.find(":libumockdev-preload.so.0\n"), std::string::npos) << run.out;

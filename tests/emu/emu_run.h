@@ -1,47 +1,54 @@
 // Runs korvo-emu (and emu-client under it) for the tests and collects the result.
 #pragma once
 
+#include <sstream>
 #include <string>
 #include <vector>
 
-struct RunResult {
-  int exit_status = -1;
-  std::string out;
-  std::string err;
-};
+#include "support/Pattern.h"
+#include "support/Process.h"
+#include "support/TempDir.h"
 
-// Runs `program` with `args`, stdout and stderr captured.
-RunResult RunProgram(const std::string& program, const std::vector<std::string>& args);
+using korvo::test::Pattern;
+using korvo::test::ProcessResult;
+using korvo::test::ReadWhole;
+using korvo::test::RunProcess;
+using korvo::test::TempDir;
 
 // korvo-emu with `options`, then "--", then `command`.
-RunResult RunEmu(const std::vector<std::string>& options, const std::vector<std::string>& command);
+inline ProcessResult RunEmu(const std::vector<std::string>& options,
+                            const std::vector<std::string>& command) {
+  std::vector<std::string> argv = {KORVO_EMU_PATH};
+  argv.insert(argv.end(), options.begin(), options.end());
+  argv.emplace_back("--");
+  argv.insert(argv.end(), command.begin(), command.end());
+  return RunProcess(argv);
+}
 
 // korvo-emu `options` -- emu-client `client_args`.
-RunResult RunClient(const std::vector<std::string>& options,
-                    const std::vector<std::string>& client_args);
+inline ProcessResult RunClient(const std::vector<std::string>& options,
+                               const std::vector<std::string>& client_args) {
+  std::vector<std::string> command{EMU_CLIENT_PATH};
+  command.insert(command.end(), client_args.begin(), client_args.end());
+  return RunEmu(options, command);
+}
 
 // emu-client on bus 1 address 2 running `steps`, with one device described by
 // `device_options` and korvo-emu's `extra` options.
-RunResult RunDevice(const std::string& device_options, const std::vector<std::string>& steps,
-                    const std::vector<std::string>& extra = {});
-
-// A fresh directory under /tmp, removed with its files when the object goes.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::string& path() const { return path_; }
-  std::string File(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
-
-std::string ReadFile(const std::string& path);
-void WriteFile(const std::string& path, const std::string& text);
-bool FileExists(const std::string& path);
+inline ProcessResult RunDevice(const std::string& device_options,
+                               const std::vector<std::string>& steps,
+                               const std::vector<std::string>& extra = {}) {
+  std::vector<std::string> options = {"--device", device_options};
+  options.insert(options.end(), extra.begin(), extra.end());
+  std::vector<std::string> args = {"1", "2"};
+  args.insert(args.end(), steps.begin(), steps.end());
+  return RunClient(options, args);
+}
 
 // Lines of `text`, without their line ends.
-std::vector<std::string> Lines(const std::string& text);
+inline std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}

@@ -4,10 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <random>
 
-#include "TempFiles.h"
 #include "fake/FakeDevice.h"
 #include "platform/InputFile.h"
+#include "support/Pattern.h"
+#include "support/TempDir.h"
 
 // An allocation too large for the machine must answer nullptr, as it does
 // without a sanitizer, not end the test run.

@@ -5,9 +5,11 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 
-#include "TempFiles.h"
+#include "support/Pattern.h"
+#include "support/TempDir.h"
 
 namespace korvo {
 namespace {

@@ -2,10 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include "TempFiles.h"
 #include "fake/FakeDevice.h"
 #include "fake/FakeDiscovery.h"
 #include "fake/FakePresenter.h"
+#include "support/Pattern.h"
+#include "support/TempDir.h"
 
 namespace korvo {
 namespace {

@@ -7,19 +7,22 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
-#include "ChildProcess.h"
 #include "DriverDevice.h"
 #include "WineDevices.h"
 #include "platform/Device.h"
 #include "platform/ErrorNumber.h"
-#include "unit/TempFiles.h"
+#include "support/Pattern.h"
+#include "support/Process.h"
+#include "support/TempDir.h"
 
 namespace korvo {
 namespace {
 
 using namespace win32test;
 using test::Pattern;
+using test::ProcessResult;
 
 // NTSTATUS values the device is told to fail with, and the error numbers
 // the program sees for them.
@@ -217,25 +220,17 @@ TEST_F(DriverDeviceTest, SecondOpenIsRefusedWhileTheDeviceIsHeld) {
 
 class ProgramOnDriverTest : public DriverDeviceTest {
  protected:
-  void SetUp() override {
-    DriverDeviceTest::SetUp();
-    if (IsSkipped()) return;
-    dataFile_ = TemporaryPath("dat");
-  }
-  void TearDown() override {
-    if (!dataFile_.empty()) DeleteFileA(dataFile_.c_str());
-  }
-
   // Runs the program on a file of `data`.
-  ProgramRun Run(const std::string& data) {
-    EXPECT_TRUE(WriteFileBytes(dataFile_, data));
-    return RunProgram(CommandLine());
+  ProcessResult Run(const std::string& data) {
+    EXPECT_TRUE(test::WriteWhole(dataFile_, data));
+    return test::RunProcess(Argv());
   }
-  std::string CommandLine() const {
-    return Quote(DosPathOfUnixPath(KORVO_TEST_PROGRAM)) + " " + Quote(dataFile_);
+  std::vector<std::string> Argv() const {
+    return {DosPathOfUnixPath(KORVO_TEST_PROGRAM), dataFile_};
   }
 
-  std::string dataFile_;
+  test::TempDir dir_;
+  std::string dataFile_ = dir_.PathOf("data.bin");
 };
 
 TEST_F(ProgramOnDriverTest, ShowsTheStatusAndSendsA65MiBFileByteExact) {
@@ -244,11 +239,11 @@ TEST_F(ProgramOnDriverTest, ShowsTheStatusAndSendsA65MiBFileByteExact) {
   Plug(settings);
   const std::string data = Pattern(65 * kMiB + 11);
 
-  ProgramRun run = Run(data);
+  ProcessResult run = Run(data);
   ASSERT_TRUE(run.ended);
-  EXPECT_EQ(run.exitCode, 0u);
-  EXPECT_EQ(run.output, "status:98\r\n");
-  EXPECT_EQ(run.errors, "");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, "status:98\r\n");
+  EXPECT_EQ(run.err, "");
   EXPECT_TRUE(device_->Received() == data) << "the device did not receive the file byte for byte";
   KorvoDeviceCounters counters = device_->Counters();
   EXPECT_EQ(counters.statusRequests, 1u);
@@ -264,10 +259,10 @@ TEST_F(ProgramOnDriverTest, ChoosesTheKorvoVendorAmongOtherDevices) {
   ASSERT_TRUE(otherNode.Create());
   Plug(PresentDevice());
 
-  ProgramRun run = Run(Pattern(4096));
+  ProcessResult run = Run(Pattern(4096));
   ASSERT_TRUE(run.ended);
-  EXPECT_EQ(run.exitCode, 0u);
-  EXPECT_EQ(run.output, "status:00\r\n");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, "status:00\r\n");
   EXPECT_EQ(device_->Received(), Pattern(4096));
   EXPECT_EQ(otherNode.Contents(), "");
 }
@@ -277,10 +272,10 @@ TEST_F(ProgramOnDriverTest, FailedStatusRequestIsShownAndTheFileStillSent) {
   settings.statusFailure = kIoDeviceError;
   Plug(settings);
 
-  ProgramRun run = Run(Pattern(5000));
+  ProcessResult run = Run(Pattern(5000));
   ASSERT_TRUE(run.ended);
-  EXPECT_EQ(run.exitCode, 0u);
-  EXPECT_EQ(run.output, "Error code Status:1117\r\n");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, "Error code Status:1117\r\n");
   EXPECT_EQ(device_->Received(), Pattern(5000));
 }
 
@@ -291,10 +286,10 @@ TEST_F(ProgramOnDriverTest, WriteFailingMidwayEndsWithTheWriteError) {
   Plug(settings);
   const std::string data = Pattern(4 * kMiB);
 
-  ProgramRun run = Run(data);
+  ProcessResult run = Run(data);
   ASSERT_TRUE(run.ended);
-  EXPECT_EQ(run.exitCode, 1u);
-  EXPECT_EQ(run.output, "status:00\r\nError code Write:1117\r\n");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, "status:00\r\nError code Write:1117\r\n");
   EXPECT_TRUE(device_->Received() == data.substr(0, kMiB));
 }
 
@@ -305,10 +300,10 @@ TEST_F(ProgramOnDriverTest, FileTooLargeForOneWriteArrivesInPieces) {
   Plug(settings);
   const std::string data = Pattern(20 * kMiB);
 
-  ProgramRun run = Run(data);
+  ProcessResult run = Run(data);
   ASSERT_TRUE(run.ended);
-  EXPECT_EQ(run.exitCode, 0u);
-  EXPECT_EQ(run.output, "status:00\r\n");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, "status:00\r\n");
   EXPECT_TRUE(device_->Received() == data);
 }
 
@@ -317,17 +312,17 @@ TEST_F(ProgramOnDriverTest, BusyDeviceIsNotWrittenTo) {
   Device* holder = OpenDevice(path);
   ASSERT_NE(holder, nullptr);
 
-  ProgramRun run = Run(Pattern(100));
+  ProcessResult run = Run(Pattern(100));
   CloseDevice(holder);
   ASSERT_TRUE(run.ended);
-  EXPECT_EQ(run.exitCode, 1u);
+  EXPECT_EQ(run.status, 1);
   if (RunningUnderWine()) {
     // The open "succeeds" (see SecondOpenIsRefusedWhileTheDeviceIsHeld).
-    EXPECT_EQ(run.output, "Error code Status:5\r\nError code Write:5\r\n");
-    EXPECT_EQ(run.errors, "");
+    EXPECT_EQ(run.out, "Error code Status:5\r\nError code Write:5\r\n");
+    EXPECT_EQ(run.err, "");
   } else {
-    EXPECT_EQ(run.output, "");
-    EXPECT_EQ(run.errors, std::string("Unable to open ") + kDriverDeviceName + "\r\n");
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, std::string("Unable to open ") + kDriverDeviceName + "\r\n");
   }
   EXPECT_EQ(device_->Counters().refusedOpens, 1u);
   EXPECT_EQ(device_->Received(), "");
@@ -339,12 +334,12 @@ TEST_F(ProgramOnDriverTest, HeldWriteIsCancelledWhenTheProgramIsEnded) {
   KorvoDeviceSettings settings = PresentDevice();
   settings.holdWrites = 1;
   Plug(settings);
-  ASSERT_TRUE(WriteFileBytes(dataFile_, Pattern(1000)));
+  ASSERT_TRUE(test::WriteWhole(dataFile_, Pattern(1000)));
 
-  ChildProcess program;
-  ASSERT_TRUE(program.Start(CommandLine()));
+  test::Process program;
+  ASSERT_TRUE(program.Start(Argv()));
   ASSERT_TRUE(WaitFor([](const KorvoDeviceCounters& c) { return c.heldWrites == 1; }));
-  EXPECT_EQ(program.Output(), "status:00\r\n");  // shown before the write
+  EXPECT_EQ(program.Out(), "status:00\r\n");  // shown before the write
   EXPECT_FALSE(program.Wait(500));               // still waiting: ended here
   EXPECT_TRUE(WaitFor([](const KorvoDeviceCounters& c) {
     return c.cancelledWrites == 1 && c.openNow == 0;

@@ -7,15 +7,21 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
-#include "ChildProcess.h"
 #include "HiddenWindowStation.h"
 #include "WineDevices.h"
+#include "support/Pattern.h"
+#include "support/Process.h"
+#include "support/TempDir.h"
 
 namespace korvo {
 namespace {
 
 using namespace win32test;
+using test::ProcessResult;
+using test::RunProcess;
+
 // A file refuses the port-status request, so the status line is the error:
 // "Error code Status:" and a decimal number.
 bool IsRefusedStatusLine(const std::string& line) {
@@ -34,18 +40,16 @@ class ProgramTest : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!RunningUnderWine()) GTEST_SKIP() << "needs devices made up in Wine";
-    dataFile_ = TemporaryPath("dat");
-    for (int i = 0; i < 4096; ++i) data_ += static_cast<char>(i % 256);
-    ASSERT_TRUE(WriteFileBytes(dataFile_, data_));
+    ASSERT_TRUE(test::WriteWhole(dataFile_, data_));
   }
-  void TearDown() override { DeleteFileA(dataFile_.c_str()); }
 
   static std::string Program() { return DosPathOfUnixPath(KORVO_TEST_PROGRAM); }
-  std::string CommandLine() const { return Quote(Program()) + " " + Quote(dataFile_); }
+  std::vector<std::string> Argv() const { return {Program(), dataFile_}; }
 
   MadeUpInterfaces interfaces_;
-  std::string dataFile_;
-  std::string data_;
+  test::TempDir dir_;
+  std::string dataFile_ = dir_.PathOf("data.bin");
+  std::string data_ = test::Pattern(4096);
 };
 
 TEST_F(ProgramTest, KorvoDeviceAmongOthersReceivesTheWholeFile) {
@@ -60,11 +64,11 @@ TEST_F(ProgramTest, KorvoDeviceAmongOthersReceivesTheWholeFile) {
   ASSERT_TRUE(otherNode.Create());
   ASSERT_TRUE(korvoNode.Create());
 
-  ProgramRun run = RunProgram(CommandLine());
+  ProcessResult run = RunProcess(Argv());
   ASSERT_TRUE(run.ended);
-  EXPECT_EQ(run.exitCode, 0u);
-  EXPECT_TRUE(IsRefusedStatusLine(run.output)) << run.output;
-  EXPECT_EQ(run.errors, "");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_TRUE(IsRefusedStatusLine(run.out)) << run.out;
+  EXPECT_EQ(run.err, "");
   EXPECT_EQ(korvoNode.Contents(), data_);
   EXPECT_EQ(otherNode.Contents(), "");
 }
@@ -74,11 +78,11 @@ TEST_F(ProgramTest, EmptyFileIsSentAsNothing) {
   ASSERT_TRUE(interfaces_.Add(korvo));
   DeviceNode node(InterfacePath(korvo));
   ASSERT_TRUE(node.Create());
-  ASSERT_TRUE(WriteFileBytes(dataFile_, ""));
+  ASSERT_TRUE(test::WriteWhole(dataFile_, ""));
 
-  ProgramRun run = RunProgram(CommandLine());
+  ProcessResult run = RunProcess(Argv());
   ASSERT_TRUE(run.ended);
-  EXPECT_EQ(run.exitCode, 0u);
+  EXPECT_EQ(run.status, 0);
   EXPECT_EQ(node.Contents(), "");
 }
 
@@ -100,11 +104,11 @@ TEST_F(ProgramTest, OpenFailureNamesTheDeviceByItsBestDescription) {
     ASSERT_TRUE(interfaces.Add(korvo));
     std::string shown = c.friendlyName.value_or(c.deviceDesc.value_or(InterfacePath(korvo)));
 
-    ProgramRun run = RunProgram(CommandLine());
+    ProcessResult run = RunProcess(Argv());
     ASSERT_TRUE(run.ended);
-    EXPECT_EQ(run.exitCode, 1u);
-    EXPECT_EQ(run.errors, "Unable to open " + shown + "\r\n");
-    EXPECT_EQ(run.output, "");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "Unable to open " + shown + "\r\n");
+    EXPECT_EQ(run.out, "");
   }
 }
 
@@ -118,11 +122,11 @@ TEST_F(ProgramTest, DeviceHeldByAnotherProgramDoesNotOpen) {
                             OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(held, INVALID_HANDLE_VALUE);
 
-  ProgramRun run = RunProgram(CommandLine());
+  ProcessResult run = RunProcess(Argv());
   CloseHandle(held);
   ASSERT_TRUE(run.ended);
-  EXPECT_EQ(run.exitCode, 1u);
-  EXPECT_EQ(run.errors, "Unable to open KORVO Unit\r\n");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "Unable to open KORVO Unit\r\n");
   EXPECT_EQ(node.Contents(), "");
 }
 
@@ -133,13 +137,13 @@ TEST_F(ProgramTest, MissingFileIsReportedAfterTheStatusLine) {
   ASSERT_TRUE(node.Create());
   DeleteFileA(dataFile_.c_str());
 
-  ProgramRun run = RunProgram(CommandLine());
+  ProcessResult run = RunProcess(Argv());
   ASSERT_TRUE(run.ended);
-  EXPECT_EQ(run.exitCode, 1u);
-  size_t firstLineEnd = run.output.find("\r\n") + 2;
-  EXPECT_TRUE(IsRefusedStatusLine(run.output.substr(0, firstLineEnd))) << run.output;
-  EXPECT_EQ(run.output.substr(firstLineEnd), "Can not open file " + dataFile_ + "\r\n");
-  EXPECT_EQ(run.errors, "");
+  EXPECT_EQ(run.status, 1);
+  size_t firstLineEnd = run.out.find("\r\n") + 2;
+  EXPECT_TRUE(IsRefusedStatusLine(run.out.substr(0, firstLineEnd))) << run.out;
+  EXPECT_EQ(run.out.substr(firstLineEnd), "Can not open file " + dataFile_ + "\r\n");
+  EXPECT_EQ(run.err, "");
   EXPECT_EQ(node.Contents(), "");
 }
 
@@ -160,12 +164,12 @@ TEST_F(ProgramTest, FileTooLargeForMemoryIsNotSent) {
   CloseHandle(file);
   ASSERT_TRUE(extended);
 
-  ProgramRun run = RunProgram(CommandLine());
+  ProcessResult run = RunProcess(Argv());
   ASSERT_TRUE(run.ended);
-  EXPECT_EQ(run.exitCode, 1u);
-  size_t firstLineEnd = run.output.find("\r\n") + 2;
-  EXPECT_TRUE(IsRefusedStatusLine(run.output.substr(0, firstLineEnd))) << run.output;
-  EXPECT_EQ(run.output.substr(firstLineEnd), "Can not read file " + dataFile_ + "\r\n");
+  EXPECT_EQ(run.status, 1);
+  size_t firstLineEnd = run.out.find("\r\n") + 2;
+  EXPECT_TRUE(IsRefusedStatusLine(run.out.substr(0, firstLineEnd))) << run.out;
+  EXPECT_EQ(run.out.substr(firstLineEnd), "Can not read file " + dataFile_ + "\r\n");
   EXPECT_EQ(node.Contents(), "");
 }
 
@@ -182,37 +186,39 @@ TEST_F(ProgramTest, OptionsListSelectOrRefuse) {
   DeviceNode twoNode(InterfacePath(two));
   const std::string tryHelp = "Try 'korvo-test --help'.\r\n";
   const struct {
-    std::string args;
-    unsigned long exitCode;
+    std::vector<std::string> args;
+    int status;
     std::string outputStart;  // the whole output when `toSecond` is false
     std::string errors;
     bool toSecond;  // the file reaches the second device
   } cases[] = {
-      {"-h", 0, "Usage: korvo-test [-d VID[:PID]] [--serial SERIAL] [--] FILE\r\n", "", false},
-      {"--version", 0, "korvo-test 1.0.0\r\n", "", false},
-      {"-l", 0, "  * 1  ID 6742:0001  serial K1  KORVO One\r\n    2  ID 6742:0002  serial K2  KORVO Two\r\n", "", false},
-      {"-d 6742:0002 " + Quote(dataFile_), 0, "Error code Status:", "", true},
-      {"--serial K2 " + Quote(dataFile_), 0, "Error code Status:", "", true},
-      {"--serial K3 " + Quote(dataFile_), 1, "", "No device matches --serial K3\r\n", false},
-      {"-s 1:2 " + Quote(dataFile_), 1, "",
+      {{"-h"}, 0, "Usage: korvo-test [-d VID[:PID]] [--serial SERIAL] [--] FILE\r\n", "", false},
+      {{"--version"}, 0, "korvo-test 1.0.0\r\n", "", false},
+      {{"-l"}, 0, "  * 1  ID 6742:0001  serial K1  KORVO One\r\n    2  ID 6742:0002  serial K2  KORVO Two\r\n", "", false},
+      {{"-d", "6742:0002", dataFile_}, 0, "Error code Status:", "", true},
+      {{"--serial", "K2", dataFile_}, 0, "Error code Status:", "", true},
+      {{"--serial", "K3", dataFile_}, 1, "", "No device matches --serial K3\r\n", false},
+      {{"-s", "1:2", dataFile_}, 1, "",
        "korvo-test: option '-s' is not available here: this system does not tell bus numbers "
        "and addresses; use -d or --serial\r\n" + tryHelp, false},
-      {"-q", 1, "", "korvo-test: unknown option '-q'\r\n" + tryHelp, false},
+      {{"-q"}, 1, "", "korvo-test: unknown option '-q'\r\n" + tryHelp, false},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.args);
+    SCOPED_TRACE(::testing::PrintToString(c.args));
     ASSERT_TRUE(oneNode.Create());
     ASSERT_TRUE(twoNode.Create());
-    ProgramRun run = RunProgram(Quote(Program()) + " " + c.args);
+    std::vector<std::string> argv = {Program()};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    ProcessResult run = RunProcess(argv);
     ASSERT_TRUE(run.ended);
-    EXPECT_EQ(run.exitCode, c.exitCode) << run.errors;
-    EXPECT_EQ(run.errors, c.errors);
+    EXPECT_EQ(run.status, c.status) << run.err;
+    EXPECT_EQ(run.err, c.errors);
     EXPECT_EQ(oneNode.Contents(), "");
     EXPECT_EQ(twoNode.Contents(), c.toSecond ? data_ : "");
-    if (c.toSecond || c.args == "-h") {
-      EXPECT_EQ(run.output.substr(0, c.outputStart.size()), c.outputStart) << run.output;
+    if (c.toSecond || c.args[0] == "-h") {
+      EXPECT_EQ(run.out.substr(0, c.outputStart.size()), c.outputStart) << run.out;
     } else {
-      EXPECT_EQ(run.output, c.outputStart);
+      EXPECT_EQ(run.out, c.outputStart);
     }
   }
 }
@@ -235,12 +241,12 @@ TEST_F(ProgramTest, WithoutAVisibleDesktopTheChoiceEndsAsCancelled) {
   HWINSTA station = CreateWindowStationA(kHiddenWindowStation, 0, WINSTA_ALL_ACCESS, nullptr);
   ASSERT_NE(station, nullptr);
 
-  ProgramRun run = RunProgram(CommandLine(), kHiddenDesktop);
+  ProcessResult run = RunProcess(Argv(), test::Stdout::Captured, kHiddenDesktop);
   CloseWindowStation(station);
   ASSERT_TRUE(run.ended) << "the run waited for an answer nobody can give";
-  EXPECT_EQ(run.exitCode, 1u);
-  EXPECT_EQ(run.output, "");
-  EXPECT_EQ(run.errors, "");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err, "");
   EXPECT_EQ(firstNode.Contents(), "");
   EXPECT_EQ(secondNode.Contents(), "");
 }
@@ -248,7 +254,7 @@ TEST_F(ProgramTest, WithoutAVisibleDesktopTheChoiceEndsAsCancelled) {
 // What the program's image tells Windows before it runs: a 32-bit build may
 // use 4 GiB of address space on 64-bit Windows, and the manifest is linked in.
 TEST(ProgramImageTest, IsLargeAddressAwareAndCarriesItsManifest) {
-  std::string image = ReadFileBytes(DosPathOfUnixPath(KORVO_TEST_PROGRAM));
+  std::string image = test::ReadWhole(DosPathOfUnixPath(KORVO_TEST_PROGRAM));
   ASSERT_GT(image.size(), 0x200u);
   IMAGE_DOS_HEADER dos;
   std::memcpy(&dos, image.data(), sizeof dos);
@@ -288,7 +294,7 @@ class ProgramDialogTest : public ProgramTest {
     ASSERT_TRUE(interfaces_.Add(second_));
     ASSERT_TRUE(firstNode_.Create());
     ASSERT_TRUE(secondNode_.Create());
-    ASSERT_TRUE(program_.Start(CommandLine()));
+    ASSERT_TRUE(program_.Start(Argv()));
     dialog_ = WaitForDialog();
     ASSERT_NE(dialog_, nullptr) << "no window \"" << kDialogCaption << "\"";
   }
@@ -325,7 +331,7 @@ class ProgramDialogTest : public ProgramTest {
   MadeUpInterface second_{"USB\\VID_2222&PID_0002\\B"};
   DeviceNode firstNode_{InterfacePath(first_)};
   DeviceNode secondNode_{InterfacePath(second_)};
-  ChildProcess program_;
+  test::Process program_;
   HWND dialog_ = nullptr;
 };
 
@@ -341,8 +347,8 @@ TEST_F(ProgramDialogTest, ShowsTheDescriptionsWithTheLastSelected) {
 TEST_F(ProgramDialogTest, OkSendsTheFileToTheLastDevice) {
   PressOk();
   ASSERT_TRUE(program_.Wait(30000));
-  EXPECT_EQ(program_.ExitCode(), 0u);
-  EXPECT_TRUE(IsRefusedStatusLine(program_.Output())) << program_.Output();
+  EXPECT_EQ(program_.Status(), 0);
+  EXPECT_TRUE(IsRefusedStatusLine(program_.Out())) << program_.Out();
   EXPECT_EQ(secondNode_.Contents(), data_);
   EXPECT_EQ(firstNode_.Contents(), "");
 }
@@ -351,7 +357,7 @@ TEST_F(ProgramDialogTest, PickingTheFirstItemSendsTheFileThere) {
   SendMessageA(Combo(), CB_SETCURSEL, 0, 0);
   PressOk();
   ASSERT_TRUE(program_.Wait(30000));
-  EXPECT_EQ(program_.ExitCode(), 0u);
+  EXPECT_EQ(program_.Status(), 0);
   EXPECT_EQ(firstNode_.Contents(), data_);
   EXPECT_EQ(secondNode_.Contents(), "");
 }
@@ -359,9 +365,9 @@ TEST_F(ProgramDialogTest, PickingTheFirstItemSendsTheFileThere) {
 TEST_F(ProgramDialogTest, CloseBoxEndsTheRunWithOneAndNoMessage) {
   PostMessageA(dialog_, WM_SYSCOMMAND, SC_CLOSE, 0);
   ASSERT_TRUE(program_.Wait(30000));
-  EXPECT_EQ(program_.ExitCode(), 1u);
-  EXPECT_EQ(program_.Output(), "");
-  EXPECT_EQ(program_.Errors(), "");
+  EXPECT_EQ(program_.Status(), 1);
+  EXPECT_EQ(program_.Out(), "");
+  EXPECT_EQ(program_.Err(), "");
   EXPECT_EQ(firstNode_.Contents(), "");
   EXPECT_EQ(secondNode_.Contents(), "");
 }

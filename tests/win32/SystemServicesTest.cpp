@@ -6,26 +6,23 @@
 
 #include <string>
 
-#include "WineDevices.h"
 #include "platform/ErrorNumber.h"
 #include "platform/InputFile.h"
+#include "support/TempDir.h"
 
 namespace korvo {
 namespace {
 
-using win32test::TemporaryPath;
-using win32test::WriteFileBytes;
+using test::WriteWhole;
 
 class InputFileTest : public ::testing::Test {
  protected:
-  void SetUp() override { path_ = TemporaryPath("inp"); }
-  void TearDown() override { DeleteFileA(path_.c_str()); }
-
-  std::string path_;
+  test::TempDir dir_;
+  std::string path_ = dir_.PathOf("inp");
 };
 
 TEST_F(InputFileTest, ReadStopsWhereTheFileEnds) {
-  ASSERT_TRUE(WriteFileBytes(path_, "short"));
+  ASSERT_TRUE(WriteWhole(path_, "short"));
   InputFile* file = OpenInputFile(path_.c_str());
   ASSERT_NE(file, nullptr);
   char buffer[64];
@@ -36,7 +33,7 @@ TEST_F(InputFileTest, ReadStopsWhereTheFileEnds) {
 }
 
 TEST_F(InputFileTest, EmptyFileMeasuresAndReadsNothing) {
-  ASSERT_TRUE(WriteFileBytes(path_, ""));
+  ASSERT_TRUE(WriteWhole(path_, ""));
   InputFile* file = OpenInputFile(path_.c_str());
   ASSERT_NE(file, nullptr);
   uint64_t size = 1;
@@ -50,7 +47,7 @@ TEST_F(InputFileTest, EmptyFileMeasuresAndReadsNothing) {
 }
 
 TEST_F(InputFileTest, OpenIsExclusive) {
-  ASSERT_TRUE(WriteFileBytes(path_, "data"));
+  ASSERT_TRUE(WriteWhole(path_, "data"));
 
   // Held by another reader that allows others to read too: still refused.
   HANDLE other = CreateFileA(path_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cctype>
 
+#include "support/TempDir.h"
+
 namespace korvo::win32test {
 
 namespace {
@@ -125,39 +127,8 @@ DeviceNode::~DeviceNode() {
   if (!file_.empty()) DeleteFileA(file_.c_str());
 }
 
-bool DeviceNode::Create() { return !file_.empty() && WriteFileBytes(file_, ""); }
+bool DeviceNode::Create() { return !file_.empty() && test::WriteWhole(file_, ""); }
 
-std::string DeviceNode::Contents() const { return ReadFileBytes(file_); }
-
-std::string ReadFileBytes(const std::string& path) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                            OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return "";
-  std::string bytes;
-  char chunk[4096];
-  DWORD got = 0;
-  while (ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got > 0) bytes.append(chunk, got);
-  CloseHandle(file);
-  return bytes;
-}
-
-bool WriteFileBytes(const std::string& path, const std::string& bytes) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  DWORD written = 0;
-  bool ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-            written == bytes.size();
-  CloseHandle(file);
-  return ok;
-}
-
-std::string TemporaryPath(const char* stem) {
-  char directory[MAX_PATH];
-  char path[MAX_PATH];
-  if (!GetTempPathA(sizeof directory, directory)) return "";
-  if (!GetTempFileNameA(directory, stem, 0, path)) return "";
-  DeleteFileA(path);  // only the unique name is wanted
-  return path;
-}
+std::string DeviceNode::Contents() const { return test::ReadWhole(file_); }
 
 }  // namespace korvo::win32test

@@ -66,14 +66,7 @@ class DeviceNode {
   std::string file_;
 };
 
-// A whole file's bytes, or an empty string when it cannot be read.
-std::string ReadFileBytes(const std::string& path);
-bool WriteFileBytes(const std::string& path, const std::string& bytes);
-
 // "/a/b" -> "Z:\a\b": the Unix root is drive Z in every Wine prefix.
 std::string DosPathOfUnixPath(std::string unixPath);
-
-// A fresh path in the temporary directory (the file is not created).
-std::string TemporaryPath(const char* stem);
 
 }  // namespace korvo::win32test

@@ -33,9 +33,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <vector>
 
-#include "emu_pattern.h"
+#include "support/Pattern.h"
 
 namespace {
 
@@ -189,10 +188,12 @@ int Receive(int argc, char** argv) {
 
 int Pattern(int argc, char** argv) {
   if (argc != 4) return Usage();
-  std::vector<unsigned char> bytes = WritePattern(std::strtoull(argv[2], nullptr, 0));
+  const std::string bytes = korvo::test::Pattern(std::strtoull(argv[2], nullptr, 0));
   int out = open(argv[3], O_WRONLY | O_CREAT | O_TRUNC, 0644);
   if (out < 0) return Fail("cannot create", argv[3]);
-  if (!WriteAll(out, bytes.data(), bytes.size())) return Fail("cannot write", argv[3]);
+  if (!WriteAll(out, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size())) {
+    return Fail("cannot write", argv[3]);
+  }
   return close(out) == 0 ? 0 : Fail("cannot write", argv[3]);
 }
 

@@ -100,11 +100,11 @@ copy_program() {
 
 # The gadget side's helper, static: the guest has no C++ runtime of its own.
 build_gadget_helper() {
-  local source=$root/tools/vm/korvo-gadget.cpp pattern=$root/tests/emu/emu_pattern.h
+  local source=$root/tools/vm/korvo-gadget.cpp pattern=$root/tests/support/Pattern.h
   if [ "$work/korvo-gadget" -nt "$source" ] && [ "$work/korvo-gadget" -nt "$pattern" ]; then
     return 0
   fi
-  g++ -std=c++20 -O2 -Wall -Wextra -Werror -static -I"$root/tests/emu" \
+  g++ -std=c++20 -O2 -Wall -Wextra -Werror -static -I"$root/tests" \
     -o "$work/korvo-gadget" "$source"
 }
 
