@@ -275,6 +275,17 @@ Outcome Answer(DialogRun& run, const std::string& keys) {
   return run.Finish();
 }
 
+// A run that ended as cancelled: 1, without a word, no device opened, and
+// the terminal as it was found.
+void ExpectCancelled(const DialogRun& run, const Outcome& o) {
+  EXPECT_EQ(o.status, 1);
+  EXPECT_EQ(o.out, "");
+  EXPECT_EQ(o.err, "");
+  EXPECT_FALSE(run.Opened(kAlphaCapture));
+  EXPECT_FALSE(run.Opened(kBetaCapture));
+  run.ExpectTerminalAsFound();
+}
+
 // What the keys mean is ReadAnswer's, tested in linux/DialogPresenterTest.cpp;
 // here is what only a terminal shows: the list, the echo of what is typed
 // and its erasing, the question asked again, the terminal given back.
@@ -290,12 +301,7 @@ TEST(TerminalDialogTest, ShowsTheListAndEchoesAndErasesWhatIsTyped) {
                                "Please answer 1-2, Enter for 2, q to cancel.\r\n" +
                                kPrompt + "2\b \bq\r\n";
   EXPECT_EQ(o.transcript, expected);
-  EXPECT_EQ(o.status, 1);
-  EXPECT_EQ(o.out, "");
-  EXPECT_EQ(o.err, "");
-  EXPECT_FALSE(run.Opened(kAlphaCapture));
-  EXPECT_FALSE(run.Opened(kBetaCapture));
-  run.ExpectTerminalAsFound();
+  ExpectCancelled(run, o);
 }
 
 TEST(TerminalDialogTest, EnterAloneTestsTheLastDevice) {
@@ -315,12 +321,7 @@ TEST(TerminalDialogTest, EscapeAndEndOfInputCancelSilently) {
     SCOPED_TRACE(int(keys[0]));
     DialogRun run(kTwoOthers);
     Outcome o = Answer(run, keys);
-    EXPECT_EQ(o.status, 1);
-    EXPECT_EQ(o.out, "");
-    EXPECT_EQ(o.err, "");
-    EXPECT_FALSE(run.Opened(kAlphaCapture));
-    EXPECT_FALSE(run.Opened(kBetaCapture));
-    run.ExpectTerminalAsFound();
+    ExpectCancelled(run, o);
   }
 }
 
