@@ -1,37 +1,29 @@
 #pragma once
 
+#include <optional>
 #include <string>
-#include <vector>
 
 #include "platform/DialogPresenter.h"
 
 namespace korvo::fake {
 
-// One thing the operator does while the dialog is shown.
-struct OperatorStep {
-  enum Kind { Select, Press } kind;
-  int value;  // Select: the item index (CB_ERR clears); Press: IDOK or IDCANCEL
-};
-
-inline OperatorStep Select(int index) { return {OperatorStep::Select, index}; }
-inline OperatorStep Press(int command) { return {OperatorStep::Press, command}; }
-
-// The fake presentation: one dialog with a combo box (control IDC_DEVICE),
-// an operator who follows `script`, and a record of what the dialog did.
+// The fake dialog: an operator who does as the test says, and a record of
+// what the dialog was given.
 struct FakePresenter {
-  // Set up by the test.
-  bool cannotShow = false;  // RunModalDialog answers kDialogNotShown at once
-  std::vector<OperatorStep> script;
+  // Set up by the test. The operator confirms, with `pick` selected when it
+  // is set (else the preselection), or does not: cancelled and "cannot be
+  // shown" are one answer to the caller.
+  bool confirm = false;
+  std::optional<int> pick;
 
   // Recorded by the fake.
-  std::vector<int> shownTemplates;  // template ids, one per modal run
-  std::vector<std::string> calls;   // combo box calls in order, e.g. "AddString(A)"
-  std::vector<std::string> items;   // the combo box's items
-  int selection = CB_ERR;           // the combo box's selected index
-  bool initAnswer = false;          // what InitDialog returned
+  int shown = 0;  // AskChoice calls
+  std::string caption;
+  std::string label;
+  DropDownList list;  // as handed over
 };
 
-// The state the fake presentation reads and records; tests reset it.
+// The state the fake dialog reads and records; tests reset it.
 FakePresenter& Presenter();
 
 }  // namespace korvo::fake

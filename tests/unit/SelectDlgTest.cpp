@@ -9,8 +9,6 @@ namespace korvo {
 namespace {
 
 using fake::Presenter;
-using fake::Press;
-using fake::Select;
 
 class SelectDlgTest : public ::testing::Test {
  protected:
@@ -28,9 +26,11 @@ class SelectDlgTest : public ::testing::Test {
     ASSERT_EQ(list.Enumerate(), static_cast<int>(names.size()));
   }
 
-  // Runs the dialog over `list` with the operator following `script`.
-  int Run(std::vector<fake::OperatorStep> script) {
-    Presenter().script = std::move(script);
+  // Runs the dialog over `list`; the operator confirms (with `pick` selected
+  // when set) or not.
+  int Run(bool confirm, std::optional<int> pick = std::nullopt) {
+    Presenter().confirm = confirm;
+    Presenter().pick = pick;
     dialog.m_pDeviceList = &list;
     return dialog.DoModal();
   }
@@ -39,56 +39,36 @@ class SelectDlgTest : public ::testing::Test {
   CSelectDlg dialog;
 };
 
-TEST_F(SelectDlgTest, StartsWithNothingSelectedFromTemplate101) {
+TEST_F(SelectDlgTest, OpensOnTheDescriptionsInOrderWithTheLastSelected) {
   EXPECT_EQ(dialog.m_nSelected, -1);
   EXPECT_EQ(dialog.m_pDeviceList, nullptr);
-  ListDevices({"Alpha", "Beta"});
-  Run({Press(IDCANCEL)});
-  EXPECT_EQ(Presenter().shownTemplates, std::vector<int>{101});
-}
-
-TEST_F(SelectDlgTest, InitialisationClearsThenListsInOrderThenSelectsTheLast) {
   ListDevices({"Alpha", "Beta", "Gamma"});
-  Run({Press(IDCANCEL)});
-  // The base's exchange comes first, with nothing to select yet.
-  std::vector<std::string> expected = {"SetCurSel(-1)", "AddString(Alpha)", "AddString(Beta)",
-                                       "AddString(Gamma)", "SetCurSel(2)"};
-  EXPECT_EQ(Presenter().calls, expected);
-  EXPECT_EQ(Presenter().selection, 2);
-  EXPECT_TRUE(Presenter().initAnswer);  // the presenter sets the focus
+  Run(false);
+  EXPECT_EQ(Presenter().shown, 1);
+  EXPECT_EQ(Presenter().caption, "Select Device to Test");
+  EXPECT_EQ(Presenter().label, "Device");
+  EXPECT_EQ(Presenter().list.items, (std::vector<std::string>{"Alpha", "Beta", "Gamma"}));
+  EXPECT_EQ(Presenter().list.selection, 2);
 }
 
 TEST_F(SelectDlgTest, OkWithoutTouchingChoosesTheLast) {
   ListDevices({"Alpha", "Beta", "Gamma"});
-  EXPECT_EQ(Run({Press(IDOK)}), IDOK);
+  EXPECT_EQ(Run(true), IDOK);
   EXPECT_EQ(dialog.m_nSelected, 2);
 }
 
-TEST_F(SelectDlgTest, OkAfterPickingChoosesThePick) {
+TEST_F(SelectDlgTest, OkAfterPickingTheFirstChoosesIt) {
   ListDevices({"Alpha", "Beta", "Gamma"});
-  EXPECT_EQ(Run({Select(0), Press(IDOK)}), IDOK);
+  EXPECT_EQ(Run(true, 0), IDOK);
   EXPECT_EQ(dialog.m_nSelected, 0);
   EXPECT_EQ(list.GetAt(dialog.m_nSelected).description, "Alpha");
 }
 
-TEST_F(SelectDlgTest, CancelLeavesTheSelectionUnread) {
+// Cancel, Escape, the close box, and a dialog that cannot be shown at all.
+TEST_F(SelectDlgTest, NotConfirmedLeavesNothingSelected) {
   ListDevices({"Alpha", "Beta"});
-  EXPECT_EQ(Run({Select(0), Press(IDCANCEL)}), IDCANCEL);
+  EXPECT_NE(Run(false), IDOK);
   EXPECT_EQ(dialog.m_nSelected, -1);
-}
-
-TEST_F(SelectDlgTest, OnlyOkAndCancelEndTheDialog) {
-  ListDevices({"Alpha", "Beta"});
-  EXPECT_EQ(Run({Press(3), Press(1002), Select(0), Press(IDOK)}), IDOK);
-  EXPECT_EQ(dialog.m_nSelected, 0);
-}
-
-TEST_F(SelectDlgTest, DialogThatCannotBeShownIsNotConfirmed) {
-  ListDevices({"Alpha", "Beta"});
-  Presenter().cannotShow = true;
-  EXPECT_NE(Run({Press(IDOK)}), IDOK);
-  EXPECT_EQ(dialog.m_nSelected, -1);
-  EXPECT_TRUE(Presenter().calls.empty());
 }
 
 TEST_F(SelectDlgTest, ItemsAreTheDescriptionsWhateverTheirSource) {
@@ -98,20 +78,9 @@ TEST_F(SelectDlgTest, ItemsAreTheDescriptionsWhateverTheirSource) {
       fake::Interface("/dev/c#vid_3333"),
   };
   list.Enumerate();
-  Run({Press(IDCANCEL)});
+  Run(false);
   std::vector<std::string> expected = {"Friendly", "Described", "/dev/c#vid_3333"};
-  EXPECT_EQ(Presenter().items, expected);
-}
-
-TEST_F(SelectDlgTest, ControlsAreOnlyReachableWhileShown) {
-  ListDevices({"Alpha", "Beta"});
-  EXPECT_FALSE(dialog.UpdateData(true));
-  EXPECT_EQ(dialog.m_cbDevice.GetCount(), CB_ERR);
-  Run({Press(IDOK)});
-  // The box was bound during the run; the closed dialog's control is gone.
-  EXPECT_EQ(dialog.GetWindow(), nullptr);
-  EXPECT_EQ(dialog.m_cbDevice.GetCount(), CB_ERR);
-  EXPECT_EQ(dialog.m_cbDevice.AddString("late"), CB_ERR);
+  EXPECT_EQ(Presenter().list.items, expected);
 }
 
 }  // namespace

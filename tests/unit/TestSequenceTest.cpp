@@ -84,26 +84,25 @@ TEST_F(TestSequenceTest, SeveralDevicesNoneOfKorvoAndNoChoiceEndWithOneSilently)
   Discovery().interfaces = {Interface("/dev/a#vid_1111", "A"), Interface("/dev/b#vid_2222", "B")};
   struct Case {
     const char* name;
-    bool cannotShow;
-    std::vector<fake::OperatorStep> script;
+    bool confirm;
+    std::optional<int> pick;
   };
   const Case cases[] = {
-      {"cancelled", false, {fake::Select(0), fake::Press(IDCANCEL)}},
-      {"not shown", true, {}},
+      {"cancelled or not shown", false, std::nullopt},
       // Confirmed with nothing selected names no device.
-      {"nothing selected", false, {fake::Select(CB_ERR), fake::Press(IDOK)}},
+      {"nothing selected", true, -1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     fake::ResetDevices();
     fake::Presenter() = {};
-    fake::Presenter().cannotShow = c.cannotShow;
-    fake::Presenter().script = c.script;
+    fake::Presenter().confirm = c.confirm;
+    fake::Presenter().pick = c.pick;
     RunResult r = RunSequence();
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, "");
-    EXPECT_EQ(fake::Presenter().shownTemplates, std::vector<int>{101});
+    EXPECT_EQ(fake::Presenter().shown, 1);
     EXPECT_TRUE(fake::DevicesLog().opened.empty());
   }
 }
@@ -112,19 +111,20 @@ TEST_F(TestSequenceTest, SeveralDevicesNoneOfKorvoTheOperatorsPickIsOpened) {
   Discovery().interfaces = {Interface("/dev/a#vid_1111", "A"), Interface("/dev/b#vid_2222", "B"),
                             Interface("/dev/c#vid_3333", "C")};
   struct Case {
-    std::vector<fake::OperatorStep> script;
+    std::optional<int> pick;
     const char* opened;
   };
   const Case cases[] = {
-      {{fake::Press(IDOK)}, "/dev/c#vid_3333"},  // the preselected last one
-      {{fake::Select(0), fake::Press(IDOK)}, "/dev/a#vid_1111"},
-      {{fake::Select(1), fake::Press(IDOK)}, "/dev/b#vid_2222"},
+      {std::nullopt, "/dev/c#vid_3333"},  // the preselected last one
+      {0, "/dev/a#vid_1111"},
+      {1, "/dev/b#vid_2222"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.opened);
     fake::ResetDevices();
     fake::Presenter() = {};
-    fake::Presenter().script = c.script;
+    fake::Presenter().confirm = true;
+    fake::Presenter().pick = c.pick;
     RunSequence();
     EXPECT_EQ(fake::DevicesLog().opened, std::vector<std::string>{c.opened});
   }
@@ -135,7 +135,7 @@ TEST_F(TestSequenceTest, AKorvoDeviceAmongSeveralNeedsNoDialog) {
   fake::ResetDevices();
   fake::Presenter() = {};
   RunSequence();
-  EXPECT_TRUE(fake::Presenter().shownTemplates.empty());
+  EXPECT_EQ(fake::Presenter().shown, 0);
   EXPECT_EQ(fake::DevicesLog().opened, std::vector<std::string>{"/dev/b#vid_6742"});
 }
 
