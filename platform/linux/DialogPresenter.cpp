@@ -14,17 +14,16 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <iterator>
 #include <string_view>
 #include <vector>
 
 #include "platform/TerminalText.h"
 #include "platform/linux/DialogPresenter.h"
+#include "platform/linux/Linux.h"
 
 namespace korvo {
 
@@ -101,62 +100,19 @@ Answer ReadAnswer(std::span<const int> keys, int count, int preselected, unsigne
 
 namespace {
 
-// The terminal given back when a signal ends the process during the
-// question. What the handler needs is set before it is installed and kept
-// until it is removed.
-int g_ttyFd = -1;
-termios g_foundState;
-
-constexpr int kRestoringSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
-struct sigaction g_previous[std::size(kRestoringSignals)];
-bool g_installed[std::size(kRestoringSignals)];
-
-// Gives the terminal back, then lets the signal do what it would have done:
-// SA_RESETHAND has put the default action back in place.
-extern "C" void RestoreTerminalAndResignal(int signal) {
-  int savedErrno = errno;
-  if (g_ttyFd >= 0) tcsetattr(g_ttyFd, TCSANOW, &g_foundState);
-  raise(signal);
-  errno = savedErrno;
-}
-
-// Until StopRestoringOnSignal: SIGINT, SIGTERM, SIGHUP or SIGQUIT gives
-// terminal `fd` its state `found` back before it ends the process.
-void RestoreOnSignal(int fd, const termios& found) {
-  g_foundState = found;
-  g_ttyFd = fd;
-  struct sigaction action = {};
-  action.sa_handler = RestoreTerminalAndResignal;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESETHAND;
-  for (size_t i = 0; i < std::size(kRestoringSignals); ++i) {
-    g_installed[i] = false;
-    if (sigaction(kRestoringSignals[i], nullptr, &g_previous[i]) != 0) continue;
-    if (g_previous[i].sa_handler == SIG_IGN) continue;  // nohup and friends: stays ignored
-    g_installed[i] = sigaction(kRestoringSignals[i], &action, nullptr) == 0;
-  }
-}
-
-void StopRestoringOnSignal() {
-  for (size_t i = 0; i < std::size(kRestoringSignals); ++i) {
-    if (g_installed[i]) sigaction(kRestoringSignals[i], &g_previous[i], nullptr);
-    g_installed[i] = false;
-  }
-  g_ttyFd = -1;
-}
-
 // The process's controlling terminal, /dev/tty: the operator's own channel,
 // apart from stdout and stderr, which carry the tool's lines and may be
 // piped. Keys arrive one at a time and are not echoed; Ctrl-C still
-// interrupts. The terminal's state comes back on destruction, and on the
-// signals above.
+// interrupts. The terminal's state comes back on destruction, and when a
+// signal ends the process meanwhile (Signals.cpp).
 class Terminal {
  public:
   Terminal() = default;
   ~Terminal() {
     if (keyMode_) {
+      SignalHold hold;
+      DisarmExitAction(guard_);
       tcsetattr(fd_, TCSANOW, &found_);
-      StopRestoringOnSignal();
     }
     if (fd_ >= 0) close(fd_);
   }
@@ -181,11 +137,11 @@ class Terminal {
     // Suspending would leave the terminal in this mode under the shell.
     keys.c_cc[VSUSP] = _POSIX_VDISABLE;
 
-    RestoreOnSignal(fd_, found_);
+    guard_ = ArmExitAction(RestoreOnExit, this);
     // Keys typed before the question was asked (a stray Enter while the
     // devices were being listed) must not answer it: they are discarded.
     if (tcsetattr(fd_, TCSAFLUSH, &keys) != 0) {
-      StopRestoringOnSignal();
+      DisarmExitAction(guard_);
       return false;
     }
     keyMode_ = true;
@@ -225,9 +181,17 @@ class Terminal {
   unsigned char endKey = 0x04;
 
  private:
+  // The exit action: the terminal as it was found, should a signal end the
+  // process during the question.
+  static void RestoreOnExit(void* terminal) {
+    const Terminal& self = *static_cast<const Terminal*>(terminal);
+    tcsetattr(self.fd_, TCSANOW, &self.found_);
+  }
+
   int fd_ = -1;
   bool keyMode_ = false;
   termios found_ = {};
+  int guard_ = -1;
 };
 
 std::string Choices(int count, int selection) {

@@ -25,10 +25,14 @@
 #include <string>
 #include <vector>
 
+#include "support/TempDir.h"
+
 namespace korvo {
 namespace {
 
 namespace fs = std::filesystem;
+using test::ReadWhole;
+using test::WriteWhole;
 
 // Upper bound for anything the tool does on its own; never reached when it works.
 constexpr std::chrono::seconds kPatience{30};
@@ -38,33 +42,6 @@ const char kCaption[] = "Select Device to Test";
 const char kPrompt[] = "Device (1-2, Enter for 2, q to cancel): ";
 const char kAlphaCapture[] = "001-002.bin";  // first device: bus 1, address 2
 const char kBetaCapture[] = "001-003.bin";
-
-std::string ReadWhole(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void WriteWhole(const fs::path& path, const std::string& content) {
-  std::ofstream(path, std::ios::binary) << content;
-}
-
-// A directory of its own for each run: the file to send, the captures of
-// the emulated devices and the tool's stdout and stderr.
-class RunDir {
- public:
-  RunDir() {
-    std::string pattern = (fs::temp_directory_path() / "korvo-dialog-XXXXXX").string();
-    if (mkdtemp(pattern.data())) path_ = pattern;
-  }
-  ~RunDir() {
-    std::error_code ignored;
-    if (!path_.empty()) fs::remove_all(path_, ignored);
-  }
-  const fs::path& Path() const { return path_; }
-
- private:
-  fs::path path_;
-};
 
 struct Outcome {
   int status = -1;         // exit status, or 128 + signal number
@@ -98,17 +75,17 @@ class DialogRun {
     bool withTerminal = setup.terminal;
     data_ = setup.data.empty() ? "KORVO test data\n" + std::string(200, '\x5a') + "\x01\x02\xff"
                                : setup.data;
-    WriteWhole(dir_.Path() / "data.bin", data_);
-    fs::create_directory(dir_.Path() / "capture");
+    WriteWhole(fs::path(dir_.Path()) / "data.bin", data_);
+    fs::create_directory(fs::path(dir_.Path()) / "capture");
 
     std::vector<std::string> args = {KORVO_EMU_BINARY, "--capture-dir",
-                                     (dir_.Path() / "capture").string()};
+                                     (fs::path(dir_.Path()) / "capture").string()};
     for (const std::string& deviceOptions : devices) {
       args.push_back("--device");
       args.push_back(deviceOptions);
     }
     args.insert(args.end(), {"--", KORVO_TEST_BINARY,
-                             setup.file.empty() ? (dir_.Path() / "data.bin").string() : setup.file});
+                             setup.file.empty() ? (fs::path(dir_.Path()) / "data.bin").string() : setup.file});
 
     if (withTerminal) {
       termios cooked = {};
@@ -178,8 +155,8 @@ class DialogRun {
     }
     outcome.status = WIFEXITED(status_) ? WEXITSTATUS(status_) : 128 + WTERMSIG(status_);
     outcome.transcript = transcript_;
-    outcome.out = ReadWhole(dir_.Path() / "out");
-    outcome.err = ReadWhole(dir_.Path() / "err");
+    outcome.out = ReadWhole(fs::path(dir_.Path()) / "out");
+    outcome.err = ReadWhole(fs::path(dir_.Path()) / "err");
     return outcome;
   }
 
@@ -197,14 +174,14 @@ class DialogRun {
   // The bytes that reached the emulated device whose capture file is `name`;
   // empty when the device was never opened.
   std::string Received(const char* name) const {
-    return ReadWhole(dir_.Path() / "capture" / name);
+    return ReadWhole(fs::path(dir_.Path()) / "capture" / name);
   }
-  bool Opened(const char* name) const { return fs::exists(dir_.Path() / "capture" / name); }
+  bool Opened(const char* name) const { return fs::exists(fs::path(dir_.Path()) / "capture" / name); }
 
  private:
   void Start(const std::vector<std::string>& args) {
-    std::string out = (dir_.Path() / "out").string();
-    std::string err = (dir_.Path() / "err").string();
+    std::string out = (fs::path(dir_.Path()) / "out").string();
+    std::string err = (fs::path(dir_.Path()) / "err").string();
     std::vector<char*> argv;
     for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
@@ -254,7 +231,8 @@ class DialogRun {
   }
 
   RunSetup setup_;
-  RunDir dir_;
+  // The file to send, the captures and the tool's stdout and stderr.
+  test::TempDir dir_;
   std::string data_;
   int master_ = -1;
   int terminal_ = -1;
@@ -459,8 +437,9 @@ TEST(TerminalFeedbackTest, HintsFollowTheMessageOnATerminalOnly) {
       {"no permission", "vid=6742,product=K1,denied", nullptr,
        "Unable to open K1\n"
        "korvo-test: /dev/bus/usb/001/002: Permission denied\n"
-       "korvo-test: the udev rule 70-korvo-test.rules gives operators access to KORVO devices; "
-       "install it, then run: udevadm control --reload && udevadm trigger\n",
+       "korvo-test: the udev rule 70-korvo-test.rules gives operators (the user at the seat, "
+       "group plugdev) access to KORVO devices; install it, then run: udevadm control --reload "
+       "&& udevadm trigger\n",
        "Unable to open K1\n"},
       {"busy", "vid=6742,product=K1,busy", nullptr,
        "Unable to open K1\n"
