@@ -22,15 +22,10 @@ std::string DescriptionOf(const InterfaceRecord& record) {
 }  // namespace
 
 int DeviceList::Enumerate() {
-  std::unique_ptr<DeviceInterfaceSet> set = OpenPresentInterfaces(interfaceGuid);
-  if (!set) return 0;
+  std::optional<std::vector<InterfaceRecord>> records = ListPresentInterfaces(interfaceGuid);
+  if (!records) return 0;
 
-  for (unsigned index = 0;; ++index) {
-    InterfaceRecord record;
-    InterfaceRead result = set->ReadInterface(index, record);
-    if (result == InterfaceRead::NoMore) break;
-    if (result == InterfaceRead::Unreadable) continue;  // left out; later ones still count
-
+  for (const InterfaceRecord& record : *records) {
     // Both texts are C strings, as the system hands them over.
     std::string description = DescriptionOf(record);
     entries.emplace_back(record.devicePath.c_str(), description.c_str());

@@ -1,9 +1,9 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace korvo {
 
@@ -34,23 +34,12 @@ struct InterfaceRecord {
   DeviceFacts facts;
 };
 
-enum class InterfaceRead {
-  Read,        // the record is filled in
-  Unreadable,  // an interface exists at this index but cannot be read
-  NoMore,      // no interface at this index: the enumeration is over
-};
-
-// The present interfaces of one class, in a stable order, read by index.
-class DeviceInterfaceSet {
- public:
-  virtual ~DeviceInterfaceSet() = default;
-  virtual InterfaceRead ReadInterface(unsigned index, InterfaceRecord& record) = 0;
-};
-
 // Whether this system's records carry bus numbers and addresses.
 bool DiscoveryKnowsBusAddress();
 
-// nullptr when the system refuses to list the class.
-std::unique_ptr<DeviceInterfaceSet> OpenPresentInterfaces(const InterfaceClassId& interfaceClass);
+// The present interfaces of one class, in the system's order; one that
+// cannot be read is left out, and later ones still count. Nothing when the
+// system refuses to list the class.
+std::optional<std::vector<InterfaceRecord>> ListPresentInterfaces(const InterfaceClassId& interfaceClass);
 
 }  // namespace korvo

@@ -1,5 +1,5 @@
-// What udev and sysfs tell about USB devices: discovery, the device path's
-// format, and the lookups the open makes by node.
+// What udev and sysfs tell about USB devices: discovery and the lookups
+// the open makes by node.
 //
 // Every attached device of subsystem "usb" with devtype "usb_device" (root
 // hubs are not attached devices) is one interface, in the order of the sysfs
@@ -9,7 +9,6 @@
 #include <libudev.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -20,35 +19,6 @@
 namespace korvo {
 
 namespace {
-
-constexpr std::string_view kVendorKey = "#vid_";
-constexpr std::string_view kProductKey = "&pid_";
-
-// Four lowercase hex digits at the start of `text`, consumed.
-std::optional<uint16_t> TakeId(std::string_view& text) {
-  if (text.size() < 4) return std::nullopt;
-  unsigned value = 0;
-  for (size_t i = 0; i < 4; ++i) {
-    char c = text[i];
-    unsigned digit;
-    if (c >= '0' && c <= '9') {
-      digit = static_cast<unsigned>(c - '0');
-    } else if (c >= 'a' && c <= 'f') {
-      digit = static_cast<unsigned>(c - 'a' + 10);
-    } else {
-      return std::nullopt;
-    }
-    value = value << 4 | digit;
-  }
-  text.remove_prefix(4);
-  return static_cast<uint16_t>(value);
-}
-
-bool TakeKey(std::string_view& text, std::string_view key) {
-  if (text.substr(0, key.size()) != key) return false;
-  text.remove_prefix(key.size());
-  return true;
-}
 
 // Calls `visit` on each device in sysfs of `subsystem`, below `parent` when
 // one is given, until it answers true. The device is valid during the call.
@@ -133,23 +103,7 @@ std::optional<FoundDevice> Describe(udev_device* device) {
   return found;
 }
 
-// The devices are read once, when the set is opened, so that the indexes
-// name the same devices for as long as the set is used.
-class UdevUsbDevices : public DeviceInterfaceSet {
- public:
-  explicit UdevUsbDevices(std::vector<InterfaceRecord> records) : records_(std::move(records)) {}
-
-  InterfaceRead ReadInterface(unsigned index, InterfaceRecord& record) override {
-    if (index >= records_.size()) return InterfaceRead::NoMore;
-    record = records_[index];
-    return InterfaceRead::Read;
-  }
-
- private:
-  std::vector<InterfaceRecord> records_;
-};
-
-std::unique_ptr<DeviceInterfaceSet> ListUsbDevices(udev* context) {
+std::vector<InterfaceRecord> ListUsbDevices(udev* context) {
   std::vector<FoundDevice> found;
   VisitDevices(context, nullptr, "usb", [&](udev_device* device) {
     if (std::optional<FoundDevice> one = Describe(device)) found.push_back(std::move(*one));
@@ -160,7 +114,7 @@ std::unique_ptr<DeviceInterfaceSet> ListUsbDevices(udev* context) {
             [](const FoundDevice& a, const FoundDevice& b) { return a.syspath < b.syspath; });
   std::vector<InterfaceRecord> records;
   for (FoundDevice& one : found) records.push_back(std::move(one.record));
-  return std::make_unique<UdevUsbDevices>(std::move(records));
+  return records;
 }
 
 // The usb_device whose node is `usbfsNode` ("/dev/bus/usb/001/002"), or
@@ -177,38 +131,6 @@ udev_device* FindUsbDeviceByNode(udev* context, const std::string& usbfsNode) {
 }
 
 }  // namespace
-
-std::string FormatDevicePath(const UsbDevicePath& path) {
-  char ids[32];
-  std::snprintf(ids, sizeof ids, "#vid_%04x&pid_%04x", static_cast<unsigned>(path.vendor),
-                static_cast<unsigned>(path.product));
-  return path.node + ids;
-}
-
-std::optional<UsbDevicePath> ParseDevicePath(std::string_view text) {
-  // The IDs follow the last '#': a node name never holds one, and this way
-  // whatever the formatter was given comes back.
-  size_t hash = text.rfind('#');
-  if (hash == std::string_view::npos || hash == 0) return std::nullopt;
-  if (text.substr(0, hash).find('\0') != std::string_view::npos) return std::nullopt;
-  UsbDevicePath path;
-  path.node = std::string(text.substr(0, hash));
-  std::string_view ids = text.substr(hash);
-  std::optional<uint16_t> vendor, product;
-  if (!TakeKey(ids, kVendorKey) || !(vendor = TakeId(ids)) || !TakeKey(ids, kProductKey) ||
-      !(product = TakeId(ids)) || !ids.empty()) {
-    return std::nullopt;
-  }
-  path.vendor = *vendor;
-  path.product = *product;
-  return path;
-}
-
-std::optional<std::string> JoinName(const char* first, const char* second) {
-  if (!second || !*second) return std::nullopt;
-  if (!first || !*first) return std::string(second);
-  return std::string(first) + " " + second;
-}
 
 // usblp registers each printer interface it drives as a usbmisc device below
 // the interface in sysfs: .../1-1/1-1:1.0/usbmisc/lp0, node /dev/usb/lp0.
@@ -234,11 +156,11 @@ std::optional<std::string> FindLpNode(const std::string& usbfsNode, uint8_t inte
 
 bool DiscoveryKnowsBusAddress() { return true; }
 
-std::unique_ptr<DeviceInterfaceSet> OpenPresentInterfaces(const InterfaceClassId& interfaceClass) {
+std::optional<std::vector<InterfaceRecord>> ListPresentInterfaces(const InterfaceClassId& interfaceClass) {
   // Linux has one way to list USB devices; only the USB device class is known.
   (void)interfaceClass;
   udev* context = UdevContext();
-  if (!context) return nullptr;
+  if (!context) return std::nullopt;
   return ListUsbDevices(context);
 }
 

@@ -20,7 +20,7 @@ namespace korvo {
 libusb_context* UsbContext();
 udev* UdevContext();
 
-// A USB device as the Linux layer names it (DeviceInterfaces.cpp): its usbfs
+// A USB device as the Linux layer names it (DevicePath.cpp): its usbfs
 // node with the IDs appended, "/dev/bus/usb/001/002#vid_6742&pid_0001". The
 // vendor can be read from the path as on Windows, and the open can check that
 // the node still belongs to the device that discovery saw.

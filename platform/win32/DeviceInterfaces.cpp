@@ -64,82 +64,69 @@ DeviceFacts FactsOfInstanceId(const std::string& id) {
   return facts;
 }
 
-class SetupApiInterfaces : public DeviceInterfaceSet {
- public:
-  SetupApiInterfaces(HDEVINFO set, const GUID& interfaceClass)
-      : set_(set), interfaceClass_(interfaceClass) {}
-  ~SetupApiInterfaces() override { SetupDiDestroyDeviceInfoList(set_); }
-
-  SetupApiInterfaces(const SetupApiInterfaces&) = delete;
-  SetupApiInterfaces& operator=(const SetupApiInterfaces&) = delete;
-
-  InterfaceRead ReadInterface(unsigned index, InterfaceRecord& record) override {
-    SP_DEVICE_INTERFACE_DATA interfaceData = {};
-    interfaceData.cbSize = sizeof interfaceData;
-    if (!SetupDiEnumDeviceInterfaces(set_, nullptr, &interfaceClass_, index, &interfaceData)) {
-      return InterfaceRead::NoMore;
-    }
-
-    // The first call only measures the record; it fails by design.
-    DWORD requiredSize = 0;
-    SetupDiGetDeviceInterfaceDetailA(set_, &interfaceData, nullptr, 0, &requiredSize, nullptr);
-    if (requiredSize < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A)) return InterfaceRead::Unreadable;
-
-    auto* detail =
-        static_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(::operator new(requiredSize, std::nothrow));
-    if (!detail) return InterfaceRead::Unreadable;
-    detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
-
-    SP_DEVINFO_DATA deviceData = {};
-    deviceData.cbSize = sizeof deviceData;
-    InterfaceRead result = InterfaceRead::Unreadable;
-    if (SetupDiGetDeviceInterfaceDetailA(set_, &interfaceData, detail, requiredSize, nullptr,
-                                         &deviceData)) {
-      // DevicePath fills the rest of the record; it is terminated within it.
-      const char* path = detail->DevicePath;
-      size_t pathRoom = requiredSize - offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath);
-      record.devicePath.assign(path, strnlen(path, pathRoom));
-      record.friendlyName = ReadName(deviceData, SPDRP_FRIENDLYNAME);
-      record.deviceDescription = ReadName(deviceData, SPDRP_DEVICEDESC);
-      char instanceId[MAX_DEVICE_ID_LEN];
-      if (SetupDiGetDeviceInstanceIdA(set_, &deviceData, instanceId, sizeof instanceId, nullptr)) {
-        record.facts = FactsOfInstanceId(instanceId);
-      }
-      result = InterfaceRead::Read;
-    }
-    ::operator delete(detail);
-    return result;
+// A text property of the device; absent when it is missing or too long.
+std::optional<std::string> ReadName(HDEVINFO set, SP_DEVINFO_DATA& deviceData, DWORD property) {
+  char buffer[kNameBufferSize];
+  if (!SetupDiGetDeviceRegistryPropertyA(set, &deviceData, property, nullptr,
+                                         reinterpret_cast<BYTE*>(buffer), sizeof buffer, nullptr)) {
+    return std::nullopt;
   }
+  // A value stored without its terminator can fill the whole buffer.
+  return std::string(buffer, strnlen(buffer, sizeof buffer));
+}
 
- private:
-  // A text property of the device; absent when it is missing or too long.
-  std::optional<std::string> ReadName(SP_DEVINFO_DATA& deviceData, DWORD property) {
-    char buffer[kNameBufferSize];
-    if (!SetupDiGetDeviceRegistryPropertyA(set_, &deviceData, property, nullptr,
-                                           reinterpret_cast<BYTE*>(buffer), sizeof buffer,
-                                           nullptr)) {
-      return std::nullopt;
+// The interface's record; nothing when it cannot be read.
+std::optional<InterfaceRecord> ReadInterface(HDEVINFO set, SP_DEVICE_INTERFACE_DATA& interfaceData) {
+  // The first call only measures the record; it fails by design.
+  DWORD requiredSize = 0;
+  SetupDiGetDeviceInterfaceDetailA(set, &interfaceData, nullptr, 0, &requiredSize, nullptr);
+  if (requiredSize < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A)) return std::nullopt;
+
+  auto* detail =
+      static_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(::operator new(requiredSize, std::nothrow));
+  if (!detail) return std::nullopt;
+  detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
+
+  SP_DEVINFO_DATA deviceData = {};
+  deviceData.cbSize = sizeof deviceData;
+  std::optional<InterfaceRecord> record;
+  if (SetupDiGetDeviceInterfaceDetailA(set, &interfaceData, detail, requiredSize, nullptr,
+                                       &deviceData)) {
+    record.emplace();
+    // DevicePath fills the rest of the record; it is terminated within it.
+    const char* path = detail->DevicePath;
+    size_t pathRoom = requiredSize - offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath);
+    record->devicePath.assign(path, strnlen(path, pathRoom));
+    record->friendlyName = ReadName(set, deviceData, SPDRP_FRIENDLYNAME);
+    record->deviceDescription = ReadName(set, deviceData, SPDRP_DEVICEDESC);
+    char instanceId[MAX_DEVICE_ID_LEN];
+    if (SetupDiGetDeviceInstanceIdA(set, &deviceData, instanceId, sizeof instanceId, nullptr)) {
+      record->facts = FactsOfInstanceId(instanceId);
     }
-    // A value stored without its terminator can fill the whole buffer.
-    return std::string(buffer, strnlen(buffer, sizeof buffer));
   }
-
-  HDEVINFO set_;
-  GUID interfaceClass_;
-};
+  ::operator delete(detail);
+  return record;
+}
 
 }  // namespace
 
 // Windows numbers buses and addresses in ways of its own, not shown here.
 bool DiscoveryKnowsBusAddress() { return false; }
 
-std::unique_ptr<DeviceInterfaceSet> OpenPresentInterfaces(const InterfaceClassId& interfaceClass) {
+std::optional<std::vector<InterfaceRecord>> ListPresentInterfaces(const InterfaceClassId& interfaceClass) {
   GUID guid = ToGuid(interfaceClass);
   HDEVINFO set = SetupDiGetClassDevsA(&guid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
-  if (set == INVALID_HANDLE_VALUE) return nullptr;
-  std::unique_ptr<DeviceInterfaceSet> interfaces(new (std::nothrow) SetupApiInterfaces(set, guid));
-  if (!interfaces) SetupDiDestroyDeviceInfoList(set);
-  return interfaces;
+  if (set == INVALID_HANDLE_VALUE) return std::nullopt;
+  std::vector<InterfaceRecord> records;
+  SP_DEVICE_INTERFACE_DATA interfaceData = {};
+  interfaceData.cbSize = sizeof interfaceData;
+  for (DWORD index = 0; SetupDiEnumDeviceInterfaces(set, nullptr, &guid, index, &interfaceData); ++index) {
+    if (std::optional<InterfaceRecord> record = ReadInterface(set, interfaceData)) {
+      records.push_back(std::move(*record));
+    }
+  }
+  SetupDiDestroyDeviceInfoList(set);
+  return records;
 }
 
 }  // namespace korvo

@@ -16,29 +16,19 @@ FakeInterface Interface(std::string path, std::optional<std::string> friendlyNam
   return FakeInterface{{std::move(path), std::move(friendlyName), std::move(deviceDescription), {}}, false};
 }
 
-namespace {
-
-class FakeSet : public DeviceInterfaceSet {
- public:
-  InterfaceRead ReadInterface(unsigned index, InterfaceRecord& record) override {
-    const std::vector<FakeInterface>& all = Discovery().interfaces;
-    if (index >= all.size()) return InterfaceRead::NoMore;
-    if (all[index].unreadable) return InterfaceRead::Unreadable;
-    record = all[index].record;
-    return InterfaceRead::Read;
-  }
-};
-
-}  // namespace
 }  // namespace fake
 
 bool DiscoveryKnowsBusAddress() { return true; }
 
 bool InitFramework() { return !fake::Discovery().initFails; }
 
-std::unique_ptr<DeviceInterfaceSet> OpenPresentInterfaces(const InterfaceClassId&) {
-  if (fake::Discovery().refuseSet) return nullptr;
-  return std::make_unique<fake::FakeSet>();
+std::optional<std::vector<InterfaceRecord>> ListPresentInterfaces(const InterfaceClassId&) {
+  if (fake::Discovery().refuseSet) return std::nullopt;
+  std::vector<InterfaceRecord> records;
+  for (const fake::FakeInterface& one : fake::Discovery().interfaces) {
+    if (!one.unreadable) records.push_back(one.record);
+  }
+  return records;
 }
 
 }  // namespace korvo

@@ -23,18 +23,10 @@ class DeviceInterfacesTest : public ::testing::Test {
 
   // Every interface the layer reports for the USB device class, in order.
   static std::vector<InterfaceRecord> ReadAll() {
-    std::vector<InterfaceRecord> records;
-    std::unique_ptr<DeviceInterfaceSet> set = OpenPresentInterfaces(GUID_DEVINTERFACE_USB_DEVICE);
-    EXPECT_NE(set, nullptr);
-    if (!set) return records;
-    for (unsigned index = 0; index < 100; ++index) {
-      InterfaceRecord record;
-      InterfaceRead result = set->ReadInterface(index, record);
-      if (result == InterfaceRead::NoMore) break;
-      EXPECT_EQ(result, InterfaceRead::Read) << "at index " << index;
-      records.push_back(record);
-    }
-    return records;
+    std::optional<std::vector<InterfaceRecord>> records =
+        ListPresentInterfaces(GUID_DEVINTERFACE_USB_DEVICE);
+    EXPECT_TRUE(records.has_value());
+    return records.value_or(std::vector<InterfaceRecord>{});
   }
 
   MadeUpInterfaces interfaces_;

@@ -16,21 +16,16 @@ namespace {
 
 std::vector<std::string> g_descriptions;
 
-class MadeUpSet : public DeviceInterfaceSet {
- public:
-  InterfaceRead ReadInterface(unsigned index, InterfaceRecord& record) override {
-    if (index >= g_descriptions.size()) return InterfaceRead::NoMore;
-    record.devicePath = "\\\\?\\usb#vid_1111&pid_" + std::to_string(1000 + index) + "#made-up";
-    record.friendlyName = g_descriptions[index];
-    return InterfaceRead::Read;
-  }
-};
-
 }  // namespace
 
 // Discovery for this program: the devices named on its command line.
-std::unique_ptr<DeviceInterfaceSet> OpenPresentInterfaces(const InterfaceClassId&) {
-  return std::make_unique<MadeUpSet>();
+std::optional<std::vector<InterfaceRecord>> ListPresentInterfaces(const InterfaceClassId&) {
+  std::vector<InterfaceRecord> records(g_descriptions.size());
+  for (size_t index = 0; index < records.size(); ++index) {
+    records[index].devicePath = "\\\\?\\usb#vid_1111&pid_" + std::to_string(1000 + index) + "#made-up";
+    records[index].friendlyName = g_descriptions[index];
+  }
+  return records;
 }
 
 }  // namespace korvo
