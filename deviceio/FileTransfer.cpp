@@ -10,7 +10,6 @@
 #include "deviceio/OperatorHints.h"
 #include "deviceio/TransferProgress.h"
 #include "platform/TerminalText.h"
-#include "platform/Console.h"
 #include "platform/ErrorNumber.h"
 #include "platform/InputFile.h"
 

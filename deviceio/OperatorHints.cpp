@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "platform/Console.h"
+#include "platform/TerminalText.h"
 
 namespace korvo {
 

@@ -208,17 +208,6 @@ bool FindInterface(libusb_device_handle* handle, Choice* choice) {
   return true;
 }
 
-// usblp lets one program at a time open its node, so this fails with EBUSY
-// while another program prints through it; ENOENT when it made none.
-int OpenLpNode(const std::string& node, uint8_t interfaceNumber) {
-  std::optional<std::string> lpNode = FindLpNode(node, interfaceNumber);
-  if (!lpNode) {
-    errno = ENOENT;
-    return -1;
-  }
-  return open(lpNode->c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-}
-
 // Takes the interface from the kernel: free, it is claimed; bound to usblp,
 // usblp is moved aside while the tool holds its lp node (*lpFd); bound to any
 // other driver, or claimed by another program, it is left alone (EBUSY).
@@ -229,7 +218,11 @@ bool TakeInterface(int fd, const std::string& node, uint8_t interfaceNumber, int
     errno = EBUSY;
     return false;
   }
-  *lpFd = OpenLpNode(node, interfaceNumber);
+  // usblp lets one program at a time open its node: EBUSY while another
+  // program prints through it.
+  std::optional<std::string> lpNode = FindLpNode(node, interfaceNumber);
+  *lpFd = lpNode ? open(lpNode->c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY) : -1;
+  if (!lpNode) errno = ENOENT;
   if (*lpFd < 0) return false;
   if (DetachUsblpAndClaim(fd, interfaceNumber)) return true;
   int error = errno;
@@ -297,20 +290,6 @@ Device* OpenNode(const UsbDevicePath& target) {
   return nullptr;
 }
 
-Device* Open(const std::string& path) {
-  std::optional<UsbDevicePath> target = ParseDevicePath(path);
-  g_found.node = target ? target->node : path;
-  if (!target) {
-    errno = ENOENT;
-    return nullptr;
-  }
-  if (!UsbContext()) {
-    errno = ENODEV;
-    return nullptr;
-  }
-  return OpenNode(*target);
-}
-
 // Who holds a busy interface, in the operator's terms.
 std::string Holder(const std::string& driver) {
   if (driver == "usbfs") return "another program holds the device (claimed through usbfs)";
@@ -343,9 +322,11 @@ std::string RuleAdvice() {
 }  // namespace
 
 Device* OpenDevice(const std::string& path) {
-  g_found = {};
   g_driver.clear();
-  Device* device = Open(path);
+  std::optional<UsbDevicePath> target = ParseDevicePath(path);
+  g_found = {target ? target->node : path, 0, false, ""};
+  errno = target ? ENODEV : ENOENT;  // no context, or not one of our paths
+  Device* device = target && UsbContext() ? OpenNode(*target) : nullptr;
   if (device) return device;
   g_found.error = errno;
   g_found.gone = errno == ENODEV || errno == ENOENT;

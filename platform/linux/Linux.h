@@ -47,19 +47,17 @@ std::optional<std::string> FindLpNode(const std::string& usbfsNode, uint8_t inte
 
 // Undoing on the way out (Signals.cpp). An armed action runs once, when
 // SIGINT, SIGTERM, SIGHUP or SIGQUIT ends the process (the signal is then
-// raised again with its default action, so the caller sees it) or at exit.
-// It runs in a signal handler: plain system calls only. Up to four at once.
-// Only the main thread takes these signals (Thread.cpp), so an action never
-// runs beside its owner on another thread.
+// raised again, so the caller sees it) or at exit; in a signal handler, so
+// plain system calls only. Only the main thread takes these signals
+// (Thread.cpp): an action never runs beside its owner on another thread.
 using ExitAction = void (*)(void* argument);
-// A handle for DisarmExitAction; -1 when every place is taken.
+// A handle for DisarmExitAction; -1 when all four places are taken.
 int ArmExitAction(ExitAction action, void* argument);
-// The owner undoes the thing itself now; call it within a SignalHold.
+// The owner undoes the thing itself now, within a SignalHold.
 void DisarmExitAction(int handle);
 
-// Holds those signals off on this thread for its lifetime, so that none ends
-// the process half-way through undoing a thing; one that came meanwhile is
-// taken when the hold ends.
+// Holds those signals off on this thread while it lives; one that came
+// meanwhile is taken when the hold ends.
 class SignalHold {
  public:
   SignalHold();

@@ -4,6 +4,8 @@
 // are escaped, one per byte.
 #include "platform/TerminalText.h"
 
+#include <unistd.h>
+
 #include <cstdint>
 #include <cstdio>
 
@@ -42,6 +44,8 @@ size_t PrintableSequence(std::string_view text) {
 }
 
 }  // namespace
+
+bool StderrIsTerminal() { return isatty(STDERR_FILENO) == 1; }
 
 std::string TerminalSafe(std::string_view text) {
   std::string safe;

@@ -2,9 +2,17 @@
 // 0x80 up is a character: only the C0 controls and DEL are escaped.
 #include "platform/TerminalText.h"
 
+#include <windows.h>
+
 #include <cstdio>
 
 namespace korvo {
+
+// Only a console has a console mode; a pipe or file has none.
+bool StderrIsTerminal() {
+  DWORD mode = 0;
+  return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != FALSE;
+}
 
 std::string TerminalSafe(std::string_view text) {
   std::string safe;

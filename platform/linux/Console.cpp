@@ -1,9 +1,0 @@
-#include "platform/Console.h"
-
-#include <unistd.h>
-
-namespace korvo {
-
-bool StderrIsTerminal() { return isatty(STDERR_FILENO) == 1; }
-
-}  // namespace korvo
