@@ -120,6 +120,7 @@ int Run(const korvo_emu::Options& options) {
   // Everything exists before the command starts: adding devices later races with it.
   if (!AddDevices(options, *testbed, devices, views)) return kExitEmulator;
   const int status = korvo_emu::RunCommand(options.command, ChildEnvironment(options));
+  for (const auto& device : devices) device->CommandEnded();
   WarnAboutWrittenNodes(options, *testbed);
   testbed.reset();  // stops the device emulation before the devices go
   if (options.report) {

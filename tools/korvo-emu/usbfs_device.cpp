@@ -249,6 +249,12 @@ std::optional<std::string> UsbfsDevice::DriverSummary() const {
   return std::string(device) + " driver " + BoundDriver(*core_).value_or("none");
 }
 
+void UsbfsDevice::CommandEnded() {
+  const std::lock_guard<std::mutex> lock(core_->mutex);
+  const std::vector<ClientState*> open_files = core_->clients;  // Forget edits the list
+  for (ClientState* state : open_files) Forget(*state);
+}
+
 void UsbfsDevice::OnDriverChange(DriverChange changed) {
   const std::lock_guard<std::mutex> lock(core_->mutex);
   core_->driver_changed = std::move(changed);

@@ -32,6 +32,11 @@ class UsbfsDevice {
   // device that was given a kernel driver.
   std::optional<std::string> DriverSummary() const;
 
+  // The command has ended, and the kernel closed every file it had open: ends
+  // their claims and URBs now. umockdev's thread notices a closed file only some
+  // turns of its loop later, perhaps after the testbed has stopped it.
+  void CommandEnded();
+
   // `changed` runs on umockdev's thread with the interface's driver (or none)
   // whenever a request or a closed file changes it; set before any program runs.
   using DriverChange = std::function<void(const std::optional<std::string>&)>;
