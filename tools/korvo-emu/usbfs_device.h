@@ -25,6 +25,10 @@ class UsbfsDevice {
   // The handler to attach to the device node.
   UMockdevIoctlBase* handler() const { return handler_; }
 
+  // Creates the FIFO that tells the command's poll() when the node is ready
+  // (usbfs_ready.h); before any program runs.
+  bool ShowReadinessIn(const std::string& fifo_path, std::string& error);
+
   // The --report line, if anything was written to the device.
   std::optional<std::string> Summary() const;
 
