@@ -29,37 +29,47 @@ std::optional<unsigned> ParseNumber(std::string_view text, unsigned base, size_t
   return value;
 }
 
-// "A", "A:", "A:B" or ":B": the two optional halves, at least one given.
-bool SplitPair(std::string_view text, unsigned base, size_t maxDigits,
-               std::optional<unsigned>* first, std::optional<unsigned>* second) {
-  size_t colon = text.find(':');
+// A number as lsusb users write it: hex may carry C's 0x, as in lsusb -v's idVendor.
+std::optional<unsigned> ParseHalf(std::string_view text, unsigned base, size_t maxDigits) {
+  if (base == 16 && text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    text.remove_prefix(2);
+  }
+  return ParseNumber(text, base, maxDigits);
+}
+
+// "A", "A:", "A:B" or ":B": the two optional halves, at least one given, split at
+// the first of `separators`.
+bool SplitPair(std::string_view text, std::string_view separators, unsigned base,
+               size_t maxDigits, std::optional<unsigned>* first, std::optional<unsigned>* second) {
+  size_t colon = text.find_first_of(separators);
   std::string_view head = text.substr(0, colon);
   std::string_view tail = colon == std::string_view::npos ? "" : text.substr(colon + 1);
   if (head.empty() && tail.empty()) return false;
   std::optional<unsigned> a, b;
-  if (!head.empty() && !(a = ParseNumber(head, base, maxDigits))) return false;
-  if (!tail.empty() && !(b = ParseNumber(tail, base, maxDigits))) return false;
+  if (!head.empty() && !(a = ParseHalf(head, base, maxDigits))) return false;
+  if (!tail.empty() && !(b = ParseHalf(tail, base, maxDigits))) return false;
   *first = a;
   *second = b;
   return true;
 }
 
-// -d VID[:PID], in hex as lsusb writes them.
+// -d VID[:PID], in hex as lsusb writes them (0x6742:0x0001 too).
 bool ParseIds(std::string_view text, DeviceSelector& selector) {
   // lsusb's -d takes ":PID" and "VID:" too; the vendor alone needs no colon.
-  return SplitPair(text, 16, 4, &selector.vendorId, &selector.productId);
+  return SplitPair(text, ":", 16, 4, &selector.vendorId, &selector.productId);
 }
 
-// -s [[BUS]:][ADDR], in decimal; "ADDR" alone is an address.
+// -s [[BUS]:][ADDR], in decimal; "ADDR" alone is an address. BUS/ADDR is the
+// same, as in /dev/bus/usb/001/003.
 bool ParseBusAddress(std::string_view text, DeviceSelector& selector) {
-  if (text.find(':') == std::string_view::npos) {
+  if (text.find_first_of(":/") == std::string_view::npos) {
     std::optional<unsigned> address = ParseNumber(text, 10, 3);
     if (!address) return false;
     selector.bus.reset();
     selector.address = address;
     return true;
   }
-  return SplitPair(text, 10, 3, &selector.bus, &selector.address);
+  return SplitPair(text, ":/", 10, 3, &selector.bus, &selector.address);
 }
 
 // Quotes an argument for an error line; it may hold anything.

@@ -50,7 +50,10 @@ check_manual_page "manual page" "$(cat "$build/korvo-test.1")"
 # --- cmake --install into an unprivileged user's prefix ---------------------
 # Run as root, the install drops to user nobody, so that a write outside the
 # prefix fails. Of the build directory, that user may write only the install
-# manifests cmake --install leaves there.
+# manifests cmake --install leaves there. It keeps the right to read and search
+# any directory (CAP_DAC_READ_SEARCH, no right to write), for a clone under a
+# folder nobody may enter, such as root's home; no_setuid_fixup keeps access(2),
+# which cmake asks first, from dropping that right for a user who is not root.
 run_install() {  # PREFIX [cmake --install options]
   local prefix=$1 manifest as_user=()
   shift
@@ -60,7 +63,8 @@ run_install() {  # PREFIX [cmake --install options]
     for manifest in install_manifest install_manifest_program install_manifest_udev-rule; do
       touch "$build/$manifest.txt" && chown nobody: "$build/$manifest.txt"
     done
-    as_user=(setpriv --reuid=nobody --regid=nogroup --clear-groups)
+    as_user=(setpriv --reuid=nobody --regid=nogroup --clear-groups --securebits=+no_setuid_fixup
+             --inh-caps=+dac_read_search --ambient-caps=+dac_read_search)
   fi
   "${as_user[@]}" cmake --install "$build" --prefix "$prefix" "$@" > "$work/install.log" 2>&1 ||
     { cat "$work/install.log"; return 1; }

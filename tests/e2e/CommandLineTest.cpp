@@ -70,7 +70,7 @@ TEST(CommandLineTest, ListShowsEveryDeviceAndMarksTheOneTakenWithoutAsking) {
 TEST(CommandLineTest, EachSelectorChoosesTheSecondOfTwoKorvoDevices) {
   const std::vector<std::vector<std::string>> selectors = {
       {"-d", "6742:0002"}, {"-d", ":2"}, {"-s", "1:3"}, {"-s", "3"}, {"--serial", "K2-0002"},
-      {"--serial=K2-0002", "-d", "6742"}};
+      {"--serial=K2-0002", "-d", "6742"}, {"-d", "0x6742:0x0002"}, {"-s", "001/003"}};
   TempDir dir;
   const std::string data = Pattern(3000);
   const std::string file = dir.Write("data.bin", data);

@@ -10,6 +10,9 @@
 //     raw-status[=TIMEOUT_MS] | raw-write=SIZE[/TIMEOUT_MS]
 //                                      (USBDEVFS_CONTROL / USBDEVFS_BULK on a second
 //                                       open file of the node, as libusb does not) |
+//     raw-submit=SIZE | raw-reap | raw-poll
+//                                      (SUBMITURB, REAPURBNDELAY, poll for POLLOUT
+//                                       on that file) |
 //     wrap                             (libusb_wrap_sys_device on that second file) |
 //     attach                           (libusb_attach_kernel_driver) |
 //     raw-getdriver | raw-disconnect-claim[=if:NAME|except:NAME] | raw-release |
@@ -28,6 +31,7 @@
 #include <libudev.h>
 #include <libusb-1.0/libusb.h>
 #include <linux/usbdevice_fs.h>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -35,6 +39,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -196,6 +201,8 @@ void StartStatusThread(libusb_device_handle* handle, StatusThread& worker, int c
 struct Raw {
   std::string node;
   int fd = -1;
+  std::unique_ptr<usbdevfs_urb> urb;  // one URB at a time, live until reaped
+  std::vector<unsigned char> buffer;
 };
 
 bool OpenRaw(Raw& raw) {
@@ -224,6 +231,38 @@ void RawWrite(Raw& raw, const char* arguments) {
   const int result = ioctl(raw.fd, USBDEVFS_BULK, &request);
   if (result < 0) std::printf("raw-write %s\n", strerrorname_np(errno));
   else std::printf("raw-write OK %d\n", result);
+}
+
+// An asynchronous bulk write of N pattern bytes, as libusb sends it.
+void RawSubmit(Raw& raw, const char* arguments) {
+  if (!OpenRaw(raw)) return;
+  raw.buffer = WritePattern(static_cast<unsigned>(std::atoi(arguments)));
+  raw.urb = std::make_unique<usbdevfs_urb>();
+  raw.urb->type = USBDEVFS_URB_TYPE_BULK;
+  raw.urb->endpoint = 0x01;
+  raw.urb->buffer = raw.buffer.data();
+  raw.urb->buffer_length = static_cast<int>(raw.buffer.size());
+  const int result = ioctl(raw.fd, USBDEVFS_SUBMITURB, raw.urb.get());
+  std::printf("raw-submit %s\n", result < 0 ? strerrorname_np(errno) : "OK");
+}
+
+void RawReap(Raw& raw) {
+  if (!OpenRaw(raw)) return;
+  usbdevfs_urb* reaped = nullptr;
+  if (ioctl(raw.fd, USBDEVFS_REAPURBNDELAY, &reaped) < 0) {
+    std::printf("raw-reap %s\n", strerrorname_np(errno));
+  } else {
+    std::printf("raw-reap OK %d\n", reaped->actual_length);
+  }
+}
+
+// Whether the node polls ready for writing, which usbfs says while a URB waits.
+void RawPoll(Raw& raw) {
+  if (!OpenRaw(raw)) return;
+  pollfd entry{raw.fd, POLLOUT, 0};
+  const int result = poll(&entry, 1, 0);
+  std::printf("raw-poll %s\n", result < 0 ? strerrorname_np(errno)
+                               : result == 0 ? "none" : (entry.revents & POLLOUT) ? "ready" : "other");
 }
 
 // libusb on an open file it did not find itself: no sysfs, so it asks the node.
@@ -401,6 +440,12 @@ bool RunRawStep(Session& session, const std::string& name, const char* value) {
     RawWrite(session.raw, value);
   } else if (name == "status-thread") {
     StartStatusThread(session.handle, session.status_thread, std::atoi(value));
+  } else if (name == "raw-submit") {
+    RawSubmit(session.raw, value);
+  } else if (name == "raw-reap") {
+    RawReap(session.raw);
+  } else if (name == "raw-poll") {
+    RawPoll(session.raw);
   } else if (name == "wrap") {
     Wrap(session.context, session.raw);
   } else if (name == "join") {
@@ -464,7 +509,7 @@ int RunDevice(int argc, char** argv) {
   const int address = std::atoi(argv[2]);
   char node[32];
   std::snprintf(node, sizeof node, "/dev/bus/usb/%03d/%03d", bus, address);
-  Session session{context, Open(context, bus, address), {}, {node, -1}, bus, address, {}};
+  Session session{context, Open(context, bus, address), {}, {node, -1, {}, {}}, bus, address, {}};
   int status = 0;
   for (int i = 3; session.handle && i < argc && status == 0; ++i) {
     if (!RunStep(session, argv[i])) status = 1;

@@ -173,6 +173,26 @@ TEST(EmuBulk, SynchronousBulkWritesAreCapturedToo) {
   EXPECT_EQ(ReadWhole(dir.PathOf("001-002.bin")), Pattern(5000));
 }
 
+// usbfs polls ready only while a URB waits to be reaped, or once the device is
+// gone: a program waiting for a hung transfer sleeps in poll().
+TEST(EmuBulk, TheNodePollsReadyOnlyWhileAUrbWaitsToBeReaped) {
+  const struct {
+    std::string device;
+    std::vector<std::string> steps;
+    std::string out;
+  } cases[] = {
+      {"vid=6742", {"raw-poll", "raw-submit=10", "raw-poll", "raw-reap", "raw-poll", "raw-reap"},
+       "raw-poll none\nraw-submit OK\nraw-poll ready\nraw-reap OK 10\nraw-poll none\n"
+       "raw-reap EAGAIN\n"},
+      {"vid=6742,hang", {"raw-submit=10", "raw-poll", "raw-reap"},
+       "raw-submit OK\nraw-poll none\nraw-reap EAGAIN\n"},
+      {"vid=6742,vanish-after=0", {"raw-poll", "raw-reap"}, "raw-poll ready\nraw-reap ENODEV\n"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(RunDevice(c.device, c.steps).out, "open OK\n" + c.out) << c.device;
+  }
+}
+
 TEST(EmuBulk, AHangingDeviceTakesNothing) {
   TempDir dir;
   const Strings options = {"--capture-dir", dir.Path(), "--report"};

@@ -13,6 +13,7 @@
 #include "options.h"
 #include "testbed.h"
 #include "usbfs_device.h"
+#include "usbfs_ready.h"
 
 namespace {
 
@@ -37,6 +38,7 @@ bool HasUsblp(const korvo_emu::Options& options) {
 std::vector<std::string> ChildEnvironment(const korvo_emu::Options& options) {
   gchar** environment = g_get_environ();
   std::string preload = Joined(g_environ_getenv(environment, "LD_PRELOAD"), kPreload, true);
+  preload = Joined(preload.c_str(), KORVO_EMU_POLL_PRELOAD, true);
   // usblp's open goes in front of umockdev's, which it calls.
   if (HasUsblp(options)) preload = Joined(preload.c_str(), KORVO_EMU_LP_PRELOAD, true);
   environment = g_environ_setenv(environment, "LD_PRELOAD", preload.c_str(), TRUE);
@@ -88,8 +90,12 @@ bool AddDevices(const korvo_emu::Options& options, korvo_emu::Testbed& testbed,
     if (!view.Create(error)) break;
     devices.back()->OnDriverChange(
         [&view](const std::optional<std::string>& driver) { view.Changed(driver); });
+    const std::string node = korvo_emu::NodePath(config);
     if (config.has_node &&
-        !testbed.AttachHandler(korvo_emu::NodePath(config), devices.back()->handler(), error)) {
+        (!testbed.AttachHandler(node, devices.back()->handler(), error) ||
+         !devices.back()->ShowReadinessIn(testbed.root_dir() + korvo_emu::kReadyDir +
+                                              node.substr(sizeof korvo_emu::kNodeDir - 1),
+                                          error))) {
       break;
     }
   }
@@ -120,6 +126,7 @@ int Run(const korvo_emu::Options& options) {
   // Everything exists before the command starts: adding devices later races with it.
   if (!AddDevices(options, *testbed, devices, views)) return kExitEmulator;
   const int status = korvo_emu::RunCommand(options.command, ChildEnvironment(options));
+  for (const auto& device : devices) device->CommandEnded();
   WarnAboutWrittenNodes(options, *testbed);
   testbed.reset();  // stops the device emulation before the devices go
   if (options.report) {

@@ -4,10 +4,14 @@
 #include <sys/ioctl.h>
 #include <linux/usbdevice_fs.h>  // needs sys/ioctl.h first
 #include <umockdev.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "usbfs_internal.h"
 
@@ -109,6 +113,19 @@ std::optional<Reply> DeviceRequest(ClientState& state, unsigned long request,
   }
 }
 
+// As usbfs's poll: ready while a URB waits to be reaped on some open file of the
+// node, or once the device is gone. Per node, not per file: a second open file
+// with URBs unreaped wakes the first one's poll, which then reaps nothing.
+void ShowReadiness(DeviceCore& device) {
+  const bool ready = device.received.vanished() ||
+                     std::any_of(device.clients.begin(), device.clients.end(),
+                                 [](const ClientState* state) { return !state->completed.empty(); });
+  if (device.ready_fifo < 0 || ready == device.ready) return;
+  char byte = 0;
+  const ssize_t done = ready ? write(device.ready_fifo, &byte, 1) : read(device.ready_fifo, &byte, 1);
+  if (done == 1) device.ready = ready;
+}
+
 void TellDriverChange(DeviceCore& device, const std::optional<std::string>& before) {
   std::optional<std::string> now = BoundDriver(device);
   if (now != before && device.driver_changed) device.driver_changed(now);
@@ -176,6 +193,7 @@ gboolean HandleIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer) 
     const std::optional<std::string> before = BoundDriver(*state->device);
     reply = Dispatch(*state, client, out);
     TellDriverChange(*state->device, before);
+    ShowReadiness(*state->device);
   }
   if (reply) umockdev_ioctl_client_complete(client, reply->result, reply->error);
   Finish(out);
@@ -192,6 +210,7 @@ void Forget(ClientState& state) {
   DropUrbs(state);
   std::vector<ClientState*>& clients = state.device->clients;
   clients.erase(std::remove(clients.begin(), clients.end(), &state), clients.end());
+  ShowReadiness(*state.device);
 }
 
 void ConnectionChanged(UMockdevIoctlClient* client, GParamSpec*, gpointer data) {
@@ -234,6 +253,20 @@ UsbfsDevice::UsbfsDevice(const DeviceConfig& config, std::optional<std::string> 
 UsbfsDevice::~UsbfsDevice() {
   g_signal_handlers_disconnect_by_data(handler_, &core_);
   g_object_unref(handler_);
+  if (core_->ready_fifo >= 0) close(core_->ready_fifo);
+}
+
+bool UsbfsDevice::ShowReadinessIn(const std::string& fifo_path, std::string& error) {
+  gchar* dir = g_path_get_dirname(fifo_path.c_str());
+  const int made = g_mkdir_with_parents(dir, 0755);
+  g_free(dir);
+  // Read and write: the FIFO never has no writer, so its readers never see a hang-up.
+  if (made != 0 || mkfifo(fifo_path.c_str(), 0644) != 0 ||
+      (core_->ready_fifo = open(fifo_path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC)) < 0) {
+    error = "cannot make " + fifo_path + ": " + std::strerror(errno);
+    return false;
+  }
+  return true;
 }
 
 std::optional<std::string> UsbfsDevice::Summary() const {
@@ -247,6 +280,12 @@ std::optional<std::string> UsbfsDevice::DriverSummary() const {
   char device[16];
   std::snprintf(device, sizeof device, "%03d/%03d", core_->config.bus, core_->config.address);
   return std::string(device) + " driver " + BoundDriver(*core_).value_or("none");
+}
+
+void UsbfsDevice::CommandEnded() {
+  const std::lock_guard<std::mutex> lock(core_->mutex);
+  const std::vector<ClientState*> open_files = core_->clients;  // Forget edits the list
+  for (ClientState* state : open_files) Forget(*state);
 }
 
 void UsbfsDevice::OnDriverChange(DriverChange changed) {

@@ -25,12 +25,21 @@ class UsbfsDevice {
   // The handler to attach to the device node.
   UMockdevIoctlBase* handler() const { return handler_; }
 
+  // Creates the FIFO that tells the command's poll() when the node is ready
+  // (usbfs_ready.h); before any program runs.
+  bool ShowReadinessIn(const std::string& fifo_path, std::string& error);
+
   // The --report line, if anything was written to the device.
   std::optional<std::string> Summary() const;
 
   // The --report line "BBB/DDD driver NAME" (or "none" when unbound), for a
   // device that was given a kernel driver.
   std::optional<std::string> DriverSummary() const;
+
+  // The command has ended, and the kernel closed every file it had open: ends
+  // their claims and URBs now. umockdev's thread notices a closed file only some
+  // turns of its loop later, perhaps after the testbed has stopped it.
+  void CommandEnded();
 
   // `changed` runs on umockdev's thread with the interface's driver (or none)
   // whenever a request or a closed file changes it; set before any program runs.

@@ -61,6 +61,9 @@ struct DeviceCore {
   std::optional<std::string> kernel_driver;
   // Told the driver bound now whenever that changes (see BoundDriver).
   std::function<void(const std::optional<std::string>&)> driver_changed;
+  // The node's readiness FIFO (usbfs_ready.h), written end; holds a byte while ready.
+  int ready_fifo = -1;
+  bool ready = false;
 };
 
 // One submitted URB, from SUBMITURB until the program reaps it.
