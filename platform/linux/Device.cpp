@@ -77,8 +77,7 @@ int ErrnoFromUsbError(int usbError) {
   }
 }
 
-// libusb's error as errno, and false.
-bool Fail(int usbError) {
+bool Fail(int usbError) {  // libusb's error as errno, and false
   errno = ErrnoFromUsbError(usbError);
   return false;
 }

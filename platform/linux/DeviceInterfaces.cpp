@@ -57,12 +57,6 @@ std::optional<unsigned> ReadNumber(udev_device* device, const char* attribute, i
   return static_cast<unsigned>(value);
 }
 
-std::optional<std::string> ReadText(udev_device* device, const char* attribute) {
-  const char* text = udev_device_get_sysattr_value(device, attribute);
-  if (!text) return std::nullopt;
-  return std::string(text);
-}
-
 struct FoundDevice {
   std::string syspath;
   InterfaceRecord record;
@@ -99,7 +93,9 @@ std::optional<FoundDevice> Describe(udev_device* device) {
   found.record.facts.address = ReadNumber(device, "devnum", 10);
   found.record.facts.vendorId = vendor;
   found.record.facts.productId = product;
-  found.record.facts.serial = ReadText(device, "serial");
+  if (const char* serial = udev_device_get_sysattr_value(device, "serial")) {
+    found.record.facts.serial = serial;
+  }
   return found;
 }
 

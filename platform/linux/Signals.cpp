@@ -45,8 +45,6 @@ extern "C" void RunArmedAndResignal(int signal) {
   errno = saved;
 }
 
-extern "C" void RunArmedAtExit() { RunArmed(); }
-
 sigset_t EndingSet() {
   sigset_t set;
   sigemptyset(&set);
@@ -56,7 +54,7 @@ sigset_t EndingSet() {
 
 void InstallOnce() {
   if (g_installed.exchange(true)) return;
-  std::atexit(RunArmedAtExit);
+  std::atexit([] { RunArmed(); });
   struct sigaction action = {};
   action.sa_handler = RunArmedAndResignal;
   action.sa_mask = EndingSet();
@@ -74,11 +72,10 @@ void InstallOnce() {
 int ArmExitAction(ExitAction action, void* argument) {
   InstallOnce();
   for (int i = 0; i < static_cast<int>(std::size(g_slots)); ++i) {
-    Slot& slot = g_slots[i];
-    if (slot.armed.load()) continue;
-    slot.action = action;
-    slot.argument = argument;
-    slot.armed.store(true);
+    if (g_slots[i].armed.load()) continue;
+    g_slots[i].action = action;
+    g_slots[i].argument = argument;
+    g_slots[i].armed.store(true);
     return i;
   }
   return -1;

@@ -202,7 +202,7 @@ struct Raw {
   std::string node;
   int fd = -1;
   std::unique_ptr<usbdevfs_urb> urb;  // one URB at a time, live until reaped
-  std::vector<unsigned char> buffer;
+  std::string buffer;
 };
 
 bool OpenRaw(Raw& raw) {
@@ -236,7 +236,7 @@ void RawWrite(Raw& raw, const char* arguments) {
 // An asynchronous bulk write of N pattern bytes, as libusb sends it.
 void RawSubmit(Raw& raw, const char* arguments) {
   if (!OpenRaw(raw)) return;
-  raw.buffer = WritePattern(static_cast<unsigned>(std::atoi(arguments)));
+  raw.buffer = korvo::test::Pattern(static_cast<unsigned>(std::atoi(arguments)));
   raw.urb = std::make_unique<usbdevfs_urb>();
   raw.urb->type = USBDEVFS_URB_TYPE_BULK;
   raw.urb->endpoint = 0x01;

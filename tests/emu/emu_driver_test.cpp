@@ -179,8 +179,7 @@ TEST(EmuLpNode, NumberedInOrderWithTheirUsbmiscDevices) {
 TEST(EmuLpNode, OnlyUsblpRunsGetTheOpenWrapper) {
   const std::string show = "echo \"$LD_PRELOAD\"";
   ProcessResult run = RunEmu({"--device", "vid=6742,driver=usb-storage"}, {"/bin/sh", "-c", show});
-  EXPECT_NE(run.out.find(":libumockdev-preload.so.0
-"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find(":libumockdev-preload.so.0\n"), std::string::npos) << run.out;
   EXPECT_EQ(run.out.find("korvo-emu-lp-preload"), std::string::npos) << run.out;
   run = RunEmu({"--device", "vid=6742,driver=usblp"}, {"/bin/sh", "-c", show});
   EXPECT_NE(run.out.find(":libumockdev-preload.so.0\n"), std::string::npos) << run.out;
