@@ -13,7 +13,8 @@
 // ones no handler sees (SIGKILL, the out-of-memory killer).
 //
 // One korvo-test at a time works on a device: each holds an flock on the
-// usbfs node from before it looks at the driver until the driver is back.
+// usbfs node from before it looks at the driver until the driver is back
+// (on a file of its own, which never holds a claim).
 // Without it, a second run could claim the interface in the moment the first
 // had released it, see no driver, and give nothing back.
 #include "platform/Device.h"
@@ -38,6 +39,7 @@ namespace korvo {
 
 struct Device {
   int fd;                         // the usbfs node; libusb does not close it
+  int lockFd;                     // the node again, locked; the guardian holds it too
   libusb_device_handle* handle;
   uint8_t interfaceNumber;        // of the claimed interface
   uint8_t bulkOut;                // its bulk OUT endpoint address
@@ -162,22 +164,24 @@ void ReleaseInterface(int fd, uint8_t interfaceNumber, bool reattach) {
 }
 
 // The guardian: a process of its own, started before usblp is moved aside,
-// that holds the usbfs file (and so the lock) and waits on a pipe only the
+// that holds the lock's file (never the claim) and waits on a pipe only the
 // tool writes. Told the driver is back, it ends; at end of file without it,
-// the tool has ended in a way nothing could catch, and the guardian releases
-// the interface and binds usblp again, which does nothing where a driver is
-// bound. It has a session of its own, so neither the terminal's signals nor a
-// kill of the tool's process group (timeout(1), a CI runner) reach it, and
-// only system calls: it is a fork of a process with threads.
-[[noreturn]] void Guard(const int pipe[2], int usbfsFd, uint8_t interfaceNumber, int lpFd) {
+// the tool has ended in a way nothing could catch, and the guardian binds
+// usblp again once the tool's claim has gone with its file. Nobody else can
+// take the device meanwhile: the lock is still held. It has a session of its
+// own, so neither the terminal's signals nor a kill of the tool's process
+// group (timeout(1), a CI runner) reach it, and only system calls: it is a
+// fork of a process with threads.
+[[noreturn]] void Guard(const int pipe[2], const Device& device) {
   setsid();
   sigset_t all;
   sigfillset(&all);
   sigprocmask(SIG_BLOCK, &all, nullptr);
   prctl(PR_SET_NAME, "korvo-guardian");
   // The tool's output stays open no longer than the tool (a reader waits for
-  // its end), nor does usblp's node; the pipe's write end is the tool's alone.
-  for (int fd : {0, 1, 2, lpFd, pipe[1]}) close(fd);
+  // its end), nor do usblp's node and the claiming file; the pipe's write end
+  // is the tool's alone.
+  for (int fd : {0, 1, 2, device.lpFd, device.fd, pipe[1]}) close(fd);
 
   bool detaching = false;
   char message = 0;
@@ -187,7 +191,14 @@ void ReleaseInterface(int fd, uint8_t interfaceNumber, bool reattach) {
     if (n != 1 || message == kGivenBack) break;
     detaching = message == kWillDetach;
   }
-  if (message != kGivenBack && detaching) ReleaseInterface(usbfsFd, interfaceNumber, true);
+  // The tool's files close as it ends, the claim's perhaps after the pipe's:
+  // usbfs bound means the claim is still there, for a moment.
+  std::string driver = "usbfs";
+  for (int wait = 0; message != kGivenBack && detaching && wait < 200 && driver == "usbfs"; ++wait) {
+    if (!BoundDriver(device.lockFd, device.interfaceNumber, &driver)) break;
+    if (driver.empty()) ReattachDriver(device.lockFd, device.interfaceNumber);
+    if (driver == "usbfs") usleep(5000);
+  }
   _exit(0);
 }
 
@@ -195,7 +206,7 @@ bool StartGuardian(Device& device) {
   int ends[2];
   if (pipe2(ends, O_CLOEXEC) != 0) return false;
   pid_t pid = fork();
-  if (pid == 0) Guard(ends, device.fd, device.interfaceNumber, device.lpFd);
+  if (pid == 0) Guard(ends, device);
   int error = errno;
   close(ends[0]);
   if (pid < 0) {
@@ -365,20 +376,9 @@ bool Claim(Device& device, const std::string& node, uint8_t alternateSetting) {
   return Fail(r);
 }
 
-Device* OpenNode(const UsbDevicePath& target) {
+Device* OpenLocked(const UsbDevicePath& target, int lockFd) {
   int fd = open(target.node.c_str(), O_RDWR | O_CLOEXEC);
   if (fd < 0) return nullptr;
-  // Held by another korvo-test, which may have moved usblp aside: busy.
-  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    if (errno == EWOULDBLOCK) {
-      g_found.advice = "another korvo-test is testing the device";
-      errno = EBUSY;
-    }
-    int error = errno;
-    close(fd);
-    errno = error;
-    return nullptr;
-  }
 
   libusb_device_handle* handle = nullptr;
   int r = libusb_wrap_sys_device(UsbContext(), fd, &handle);
@@ -391,7 +391,7 @@ Device* OpenNode(const UsbDevicePath& target) {
   Choice choice{};
   if (MatchesIds(handle, target) && FindInterface(handle, &choice)) {
     Device* device = new (std::nothrow)
-        Device{fd, handle, choice.interfaceNumber, choice.bulkOut, -1, -1, -1, 0};
+        Device{fd, lockFd, handle, choice.interfaceNumber, choice.bulkOut, -1, -1, -1, 0};
     if (!device) errno = ENOMEM;
     if (device && Claim(*device, target.node, choice.alternateSetting)) return device;
     delete device;
@@ -400,6 +400,24 @@ Device* OpenNode(const UsbDevicePath& target) {
   int error = errno;
   libusb_close(handle);
   close(fd);
+  errno = error;
+  return nullptr;
+}
+
+Device* OpenNode(const UsbDevicePath& target) {
+  int lockFd = open(target.node.c_str(), O_RDWR | O_CLOEXEC);
+  if (lockFd < 0) return nullptr;
+  Device* device = nullptr;
+  if (flock(lockFd, LOCK_EX | LOCK_NB) == 0) {
+    device = OpenLocked(target, lockFd);
+  } else if (errno == EWOULDBLOCK) {
+    // Another korvo-test, which may have moved usblp aside.
+    g_found.advice = "another korvo-test is testing the device";
+    errno = EBUSY;
+  }
+  if (device) return device;
+  int error = errno;
+  close(lockFd);
   errno = error;
   return nullptr;
 }
@@ -493,7 +511,8 @@ bool WriteDevice(Device* device, const void* data, uint64_t length, uint64_t* wr
 void CloseDevice(Device* device) {
   GiveBack(*device);
   libusb_close(device->handle);
-  close(device->fd);  // the lock goes with the last holder of the file
+  close(device->fd);
+  close(device->lockFd);  // the lock goes last
   delete device;
 }
 

@@ -2,10 +2,16 @@
 // received. Shared by the device I/O end-to-end tests.
 #pragma once
 
+#include <sys/types.h>
+
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <regex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/Pattern.h"
@@ -28,21 +34,25 @@ struct DeviceRun {
   std::string driver;     // the kernel driver bound at the end, "none", or "" if not told
 };
 
-// Emulated devices described by `devices` (bus 1, addresses 2, 3, ... unless
-// they say otherwise); `args` follow the program name. `received`, `report`
-// and `driver` are those of the first device.
-inline DeviceRun RunOnDevices(const TempDir& dir, const std::vector<std::string>& devices,
-                              const std::vector<std::string>& args,
-                              test::Stdout stdoutMode = test::Stdout::Captured) {
+// korvo-emu running `command` on the emulated devices described by `devices`
+// (bus 1, addresses 2, 3, ... unless they say otherwise), capturing into
+// `dir` and reporting.
+inline std::vector<std::string> EmuCommand(const TempDir& dir, const std::vector<std::string>& devices,
+                                           const std::vector<std::string>& command) {
   const std::string captures = dir.PathOf("captures");
   fs::remove_all(captures);
   std::vector<std::string> argv = {KORVO_EMU_BINARY, "--capture-dir", captures, "--report"};
   for (const std::string& deviceOptions : devices) argv.insert(argv.end(), {"--device", deviceOptions});
-  argv.insert(argv.end(), {"--", KORVO_TEST_BINARY});
-  argv.insert(argv.end(), args.begin(), args.end());
+  argv.push_back("--");
+  argv.insert(argv.end(), command.begin(), command.end());
+  return argv;
+}
 
+// What a run of EmuCommand left: `received`, `report` and `driver` are those
+// of the first device.
+inline DeviceRun Collect(const TempDir& dir, test::ProcessResult process) {
   DeviceRun run;
-  run.process = test::RunProcess(argv, stdoutMode);
+  run.process = std::move(process);
   const std::string capture = dir.PathOf("captures/001-002.bin");
   run.captured = fs::exists(capture);
   if (run.captured) run.received = ReadWhole(capture);
@@ -62,11 +72,39 @@ inline DeviceRun RunOnDevices(const TempDir& dir, const std::vector<std::string>
   return run;
 }
 
+// korvo-test with `args` on the emulated devices.
+inline DeviceRun RunOnDevices(const TempDir& dir, const std::vector<std::string>& devices,
+                              const std::vector<std::string>& args,
+                              test::Stdout stdoutMode = test::Stdout::Captured) {
+  std::vector<std::string> command = {KORVO_TEST_BINARY};
+  command.insert(command.end(), args.begin(), args.end());
+  return Collect(dir, test::RunProcess(EmuCommand(dir, devices, command), stdoutMode));
+}
+
 // One emulated device, at bus 1, address 2.
 inline DeviceRun RunOnDevice(const TempDir& dir, const std::string& deviceOptions,
                              const std::vector<std::string>& args,
                              test::Stdout stdoutMode = test::Stdout::Captured) {
   return RunOnDevices(dir, {deviceOptions}, args, stdoutMode);
+}
+
+// Waits, at most a minute, until `done` says yes; answers whether it did.
+inline bool WaitUntil(const std::function<bool()>& done) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return true;
+}
+
+// The first child of process `pid`, once it has one; -1 after a minute.
+inline pid_t ChildOf(pid_t pid) {
+  const std::string children =
+      "/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children";
+  pid_t child = -1;
+  WaitUntil([&] { return static_cast<bool>(std::ifstream(children) >> child); });
+  return child;
 }
 
 // Whether the emulated device at bus 1, `address` was opened in the last run.

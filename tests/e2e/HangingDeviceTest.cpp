@@ -112,17 +112,6 @@ TEST(HangingDeviceTest, StatusLineReachesAPipeWhileTheWriteWaits) {
   EXPECT_EQ(status, 128 + SIGINT);
 }
 
-// The only child of process `pid`, once it has one; -1 after the patience.
-pid_t ChildOf(pid_t pid) {
-  std::string children = "/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children";
-  for (Clock::time_point deadline = Clock::now() + kPatience; Clock::now() < deadline;) {
-    pid_t child = -1;
-    if (std::ifstream(children) >> child) return child;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return -1;
-}
-
 // Started with stdin, stdout and stderr closed, the tool must not hand their
 // numbers to what it opens next (the device, the file), where printf would
 // then write: they are /dev/null while it runs.

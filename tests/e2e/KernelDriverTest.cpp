@@ -2,7 +2,14 @@
 // interface: it takes the interface from usblp only while it holds usblp's
 // node, gives usblp back however the run ends, and leaves every other driver
 // alone. korvo-emu binds the drivers and reports the one bound at the end.
+#include <signal.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
+
+#include <cstring>
+#include <fstream>
 
 #include "EmulatedRun.h"
 
@@ -51,6 +58,99 @@ TEST(KernelDriverTest, OnlyUsblpIsMovedAsideAndItIsAlwaysGivenBack) {
       EXPECT_EQ(run.report, "") << "the device received data";
     }
   }
+}
+
+// A run ended from outside while the write goes on, by any signal that ends
+// a process (SIGKILL included: the guardian covers it), ends with that
+// signal's status and usblp bound, and leaves no process behind.
+TEST(KernelDriverTest, UsblpIsGivenBackWhateverSignalEndsTheRun) {
+  const rlimit noCore = {0, 0};  // QUIT, XCPU and XFSZ would leave one here
+  setrlimit(RLIMIT_CORE, &noCore);
+  TempDir dir;
+  const std::string file = dir.Write("data.bin", Pattern(100000));
+  for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM,
+                     SIGPROF, SIGPWR, SIGXCPU, SIGXFSZ, SIGRTMIN, SIGKILL}) {
+    SCOPED_TRACE(strsignal(signal));
+    test::Process emu;
+    ASSERT_TRUE(emu.Start(EmuCommand(dir, {kPrinter + ",hold-writes"}, {KORVO_TEST_BINARY, file})));
+    ASSERT_TRUE(WaitUntil([&] { return emu.Out() == "status:18\n"; })) << emu.Err();
+    const pid_t tool = ChildOf(static_cast<pid_t>(emu.Id()));
+    const pid_t guardian = ChildOf(tool);
+    kill(tool, signal);
+    ASSERT_TRUE(emu.Wait(60000));
+    DeviceRun run = Collect(dir, {true, emu.Status(), emu.Out(), emu.Err()});
+    EXPECT_EQ(run.process.status, 128 + signal);
+    EXPECT_EQ(run.process.err, "");
+    EXPECT_EQ(run.driver, "usblp");
+    EXPECT_GT(guardian, 0);
+    EXPECT_TRUE(WaitUntil([&] { return !fs::exists("/proc/" + std::to_string(guardian)); }))
+        << "the guardian outlived the run";
+  }
+}
+
+// A signal that comes while usblp is being moved aside is taken once the
+// give-back is ready, not in between.
+TEST(KernelDriverTest, ASignalDuringTheDetachStillGivesUsblpBack) {
+  TempDir dir;
+  const std::string file = dir.Write("data.bin", Pattern(1000));
+  test::Process emu;
+  ASSERT_TRUE(emu.Start(EmuCommand(dir, {kPrinter + ",detach-delay=1000"}, {KORVO_TEST_BINARY, file})));
+  const std::string detaching = "korvo-emu: 001/002 detaching usblp\n";
+  ASSERT_TRUE(WaitUntil([&] { return emu.Err() == detaching; }));
+  kill(ChildOf(static_cast<pid_t>(emu.Id())), SIGINT);
+  ASSERT_TRUE(emu.Wait(60000));
+  DeviceRun run = Collect(dir, {true, emu.Status(), emu.Out(), emu.Err()});
+  EXPECT_EQ(run.process.status, 128 + SIGINT);
+  EXPECT_EQ(run.process.err, detaching);
+  EXPECT_EQ(run.driver, "usblp");
+  EXPECT_EQ(run.report, "") << "the device received data";
+}
+
+// Three loops of runs on one printer: each run sends the whole file or is
+// refused while another has the device, nothing interleaves, and usblp is
+// bound at the end.
+TEST(KernelDriverTest, OverlappingRunsEachSendTheWholeFileOrAreRefused) {
+  TempDir dir;
+  const std::string content = Pattern(20000);
+  const std::string file = dir.Write("data.bin", content);
+  const std::string statuses = dir.PathOf("statuses");
+  const char* loops =
+      "for l in 1 2 3; do (for i in $(seq 40); do \"$0\" \"$1\" >/dev/null 2>&1; "
+      "echo $? >>\"$2\"; done) & done; wait";
+  DeviceRun run = Collect(dir, test::RunProcess(EmuCommand(
+                                   dir, {kPrinter}, {"/bin/sh", "-c", loops, KORVO_TEST_BINARY, file, statuses})));
+  ASSERT_EQ(run.process.status, 0) << run.process.err;
+  std::ifstream in(statuses);
+  int runs = 0, sent = 0;
+  for (int status; in >> status; ++runs) {
+    EXPECT_TRUE(status == 0 || status == 1) << status;
+    if (status == 0) ++sent;
+  }
+  EXPECT_EQ(runs, 120);
+  EXPECT_GT(sent, 0);
+  std::string expected;
+  for (int i = 0; i < sent; ++i) expected += content;
+  EXPECT_TRUE(run.received == expected) << run.received.size() << " bytes for " << sent << " runs";
+  EXPECT_EQ(run.driver, "usblp");
+}
+
+// A file larger than the memory the process may have is refused before it is
+// read, with usblp given back: never a kill by the out-of-memory killer.
+// Here the limit is the address space's: umockdev shows the program a /sys of
+// its own, without cgroups (the VM lane runs the same case in a memory cgroup).
+TEST(KernelDriverTest, AFileLargerThanTheMemoryLimitCannotBeRead) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "AddressSanitizer cannot start within an address-space limit";
+#endif
+  TempDir dir;
+  const std::string file = dir.Write("big.bin", "");
+  fs::resize_file(file, uint64_t{1} << 30);  // sparse: no disk, and 1 GiB to read
+  DeviceRun run = Collect(dir, test::RunProcess(EmuCommand(
+                                   dir, {kPrinter}, {"/usr/bin/prlimit", "--as=268435456", KORVO_TEST_BINARY, file})));
+  EXPECT_EQ(run.process.status, 1) << run.process.err;
+  EXPECT_EQ(run.process.out, "status:18\nCan not read file " + file + "\n");
+  EXPECT_EQ(run.driver, "usblp");
+  EXPECT_EQ(run.report, "") << "the device received data";
 }
 
 }  // namespace

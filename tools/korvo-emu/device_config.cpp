@@ -56,7 +56,7 @@ bool NeedsValue(std::string_view key) {
 bool IsFlag(std::string_view key) {
   static const std::set<std::string_view> flags = {
       "nonode", "roothub", "status-empty", "stall-status", "busy", "hang", "denied", "lp-busy",
-      "lp-denied", "lp-nonode", "no-bulk-out"};
+      "lp-denied", "lp-nonode", "no-bulk-out", "hold-writes"};
   return flags.count(key) != 0;
 }
 
@@ -130,6 +130,7 @@ void SetFlag(DeviceConfig& config, std::string_view key) {
   else if (key == "lp-denied") config.lp_denied = true;
   else if (key == "lp-nonode") config.lp_nonode = true;
   else if (key == "no-bulk-out") config.bulk_out = false;
+  else if (key == "hold-writes") config.hold_writes = true;
   else config.hang = true;
 }
 

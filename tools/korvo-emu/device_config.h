@@ -42,6 +42,7 @@ struct DeviceConfig {
   std::uint8_t status_byte = 0x18;
   bool busy = false;
   bool hang = false;
+  bool hold_writes = false;  // bulk OUT never completes; control requests are answered
   std::optional<std::uint64_t> vanish_after;
   std::optional<std::uint64_t> bulk_rate;  // bytes per second taken on bulk OUT; unlimited if absent
   bool denied = false;  // the node is read-only: opening it for writing needs permission overrides

@@ -14,7 +14,7 @@ const char kUsage[] =
     "  keys: vid pid bus dev manufacturer product serial vendor-db model-db class status\n"
     "        vanish-after bulk-rate driver detach-delay; flags: nonode roothub\n"
     "        status-empty stall-status busy hang denied lp-busy lp-denied lp-nonode\n"
-    "        no-bulk-out\n";
+    "        no-bulk-out hold-writes\n";
 
 namespace {
 

@@ -67,7 +67,7 @@ Reply SubmitBulk(ClientState& state, Urb urb, Completions& out) {
   urb.on_interface = true;
   DeviceCore& device = *state.device;
   // Nothing ever comes back on bulk IN; a hanging device takes nothing either.
-  if (fields.endpoint == kBulkInEndpoint || device.config.hang) {
+  if (fields.endpoint == kBulkInEndpoint || device.config.hang || device.config.hold_writes) {
     state.in_flight.push_back(std::move(urb));
     return Ok();
   }
