@@ -47,13 +47,13 @@ TEST(CommandLineTest, ListShowsEveryDeviceAndMarksTheOneTakenWithoutAsking) {
   DeviceRun run = RunOnDevices(dir,
                                {"vid=1111,bus=1,dev=2,product=Alpha",
                                 "vid=6742,pid=00ab,bus=1,dev=3,product=KORVO K1,serial=K1-0042",
-                                "vid=6742,bus=2,dev=9,product=%1B[2JKORVO K2"},
+                                "vid=6742,bus=2,dev=9,product=%1B[2JKORVO K2,serial=AB%E2%80%AECD"},
                                {"-l"});
   EXPECT_EQ(run.process.status, 0);
   EXPECT_EQ(run.process.out,
             "    1  Bus 001 Device 002  ID 1111:0001  Alpha\n"
             "  * 2  Bus 001 Device 003  ID 6742:00ab  serial K1-0042  KORVO K1\n"
-            "    3  Bus 002 Device 009  ID 6742:0001  \\x1b[2JKORVO K2\n");
+            "    3  Bus 002 Device 009  ID 6742:0001  serial AB\\xe2\\x80\\xaeCD  \\x1b[2JKORVO K2\n");
   EXPECT_EQ(run.process.err, "");
   EXPECT_FALSE(Opened(dir, 2));
   EXPECT_FALSE(Opened(dir, 3));
