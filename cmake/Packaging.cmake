@@ -6,7 +6,7 @@
 
 set(CPACK_PACKAGE_NAME korvo-test)
 set(CPACK_PACKAGE_VENDOR "The korvo-test authors")
-set(CPACK_PACKAGE_CONTACT "The korvo-test authors")
+set(CPACK_PACKAGE_CONTACT "The korvo-test authors <korvo-test@example.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "command-line test tool for KORVO USB devices")
 set(CPACK_PACKAGE_DESCRIPTION [[
 korvo-test finds the USB devices present, picks the KORVO device to test,
@@ -31,6 +31,12 @@ else()
     ${PROJECT_SOURCE_DIR}/cmake/debian/postinst
     ${PROJECT_SOURCE_DIR}/cmake/debian/postrm)
   set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+  # Debian's changelog, dated at configure time (or SOURCE_DATE_EPOCH), added
+  # by cpack alone: cmake --install has no use for it.
+  string(TIMESTAMP KORVO_CHANGELOG_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
+  set(KORVO_DEBIAN_CHANGELOG ${PROJECT_BINARY_DIR}/changelog.Debian)
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/debian/changelog.in ${KORVO_DEBIAN_CHANGELOG} @ONLY)
+  set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/debian/AddChangelog.cmake)
 endif()
 
 include(CPack)
