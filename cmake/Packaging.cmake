@@ -40,8 +40,8 @@ else()
   # Debian's changelog, dated at configure time (or SOURCE_DATE_EPOCH), added
   # by cpack alone: cmake --install has no use for it.
   string(TIMESTAMP KORVO_CHANGELOG_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
-  set(KORVO_DEBIAN_CHANGELOG ${PROJECT_BINARY_DIR}/changelog.Debian)
-  configure_file(${PROJECT_SOURCE_DIR}/cmake/debian/changelog.in ${KORVO_DEBIAN_CHANGELOG} @ONLY)
+  set(CPACK_KORVO_DEBIAN_CHANGELOG ${PROJECT_BINARY_DIR}/debian/changelog)
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/debian/changelog.in ${CPACK_KORVO_DEBIAN_CHANGELOG} @ONLY)
   set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/debian/AddChangelog.cmake)
 endif()
 

@@ -103,7 +103,7 @@ fi
 ok "built $(basename "$deb")"
 
 expect_files "package contents" \
-  "usr/bin/korvo-test usr/share/man/man1/korvo-test.1.gz usr/share/doc/korvo-test/copyright usr/share/doc/korvo-test/changelog.Debian.gz usr/lib/udev/rules.d/70-korvo-test.rules" \
+  "usr/bin/korvo-test usr/share/man/man1/korvo-test.1.gz usr/share/doc/korvo-test/copyright usr/share/doc/korvo-test/changelog.gz usr/lib/udev/rules.d/70-korvo-test.rules" \
   "$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { sub(/^\.\//, "", $6); print $6 }' | sort)"
 
 # Control fields | expected value (an extended regular expression)
@@ -142,7 +142,7 @@ for script in postinst postrm; do
 done
 
 # lintian, as Debian's archive would run it: no error and no warning.
-lintian_tags=$(lintian --no-tag-display-limit "$deb" 2>&1 | grep -E '^[EW]: ' || true)
+lintian_tags=$(lintian --tag-display-limit 0 "$deb" 2>&1 | grep -E '^[EW]: ' || true)
 if [ -n "$lintian_tags" ]; then fail "lintian:"; echo "$lintian_tags"; else ok "lintian: no errors or warnings"; fi
 
 # Unpacked, the package's files are the ones built and installed.
