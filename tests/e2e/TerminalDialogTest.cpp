@@ -466,6 +466,11 @@ TEST(TerminalFeedbackTest, PipesSeeNoProgress) {
 // to do; a log keeps only the message. A path shows escaped on a terminal and
 // as its own bytes in a log; options after FILE are named before the run.
 TEST(TerminalFeedbackTest, HintsFollowTheMessageOnATerminalOnly) {
+  // A file that opens but cannot be read whole (its size says 0, it holds
+  // more), under a name with a control sequence in it.
+  test::TempDir files;
+  const std::string unreadable = files.PathOf("status\x1b[2J");
+  fs::create_symlink("/proc/self/status", unreadable);
   const struct {
     const char* name;
     const char* device;
@@ -508,6 +513,9 @@ TEST(TerminalFeedbackTest, HintsFollowTheMessageOnATerminalOnly) {
        "status:18\nCan not open file /nonexistent/x\\x1b]0;pwned\\x07\\x1b[2J\n"
        "korvo-test: /nonexistent/x\\x1b]0;pwned\\x07\\x1b[2J: No such file or directory\n",
        "status:18\nCan not open file /nonexistent/x\x1b]0;pwned\a\x1b[2J\n"},
+      {"control characters in an unreadable path", "vid=6742,product=K1", unreadable.c_str(), {}, 1,
+       "status:18\nCan not read file " + files.PathOf("status\\x1b[2J") + "\n",
+       "status:18\nCan not read file " + unreadable + "\n"},
       {"options after FILE", "vid=6742,product=K1", nullptr, {"--serial", "S2", "-d\x1b[2J"}, 0,
        "korvo-test: ignored after FILE: '--serial' '-d\\x1b[2J'; options go before FILE\n"
        "status:18\n",
