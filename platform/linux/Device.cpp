@@ -8,14 +8,23 @@
 // EBUSY and the device sees no request at all. The one exception is usblp,
 // the printer driver, and only while the tool holds its lp node, which usblp
 // lets one program open at a time: a printer in use stays with its user.
-// usblp is bound again when the device is closed, and on the exits that do
-// not pass through CloseDevice (Signals.cpp).
+// usblp is bound again when the device is closed, on the exits that do not
+// pass through CloseDevice (Signals.cpp), and by a guardian process on the
+// ones no handler sees (SIGKILL, the out-of-memory killer).
+//
+// One korvo-test at a time works on a device: each holds an flock on the
+// usbfs node from before it looks at the driver until the driver is back.
+// Without it, a second run could claim the interface in the moment the first
+// had released it, see no driver, and give nothing back.
 #include "platform/Device.h"
 
 #include <fcntl.h>
 #include <libusb.h>
 #include <linux/usbdevice_fs.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -34,6 +43,8 @@ struct Device {
   uint8_t bulkOut;                // its bulk OUT endpoint address
   int lpFd;                       // usblp's node, held while usblp is moved aside; else -1
   int guard;                      // the exit action that gives the claim back
+  int guardianPipe;               // the guardian's pipe (write end), while it runs; else -1
+  pid_t guardian;
 };
 
 namespace {
@@ -54,10 +65,20 @@ constexpr uint64_t kWriteChunk = 1024 * 1024;
 // A printer out of paper holds a write for as long as it takes.
 constexpr unsigned kWriteTimeoutMs = 0;
 
+// What the guardian hears on its pipe.
+constexpr char kWillDetach = 'u';  // usblp is about to be moved aside
+constexpr char kGivenBack = 'd';   // everything is given back: nothing to do
+
 // What the last open found, and the driver bound to the chosen interface
 // ("usbfs": a program's claim), which says who holds a busy device.
 OpenFailure g_found;
 std::string g_driver;
+
+// usblp is bound without a node for its interface: the tool cannot tell
+// whether somebody prints, so it leaves usblp alone.
+constexpr char kNoLpNode[] =
+    "usblp drives the printer but shows no node /dev/usb/lp* for it, so nobody can tell "
+    "whether it is printing: the tool leaves usblp alone";
 
 int ErrnoFromUsbError(int usbError) {
   switch (usbError) {
@@ -140,10 +161,75 @@ void ReleaseInterface(int fd, uint8_t interfaceNumber, bool reattach) {
   errno = saved;
 }
 
+// The guardian: a process of its own, started before usblp is moved aside,
+// that holds the usbfs file (and so the lock) and waits on a pipe only the
+// tool writes. Told the driver is back, it ends; at end of file without it,
+// the tool has ended in a way nothing could catch, and the guardian releases
+// the interface and binds usblp again, which does nothing where a driver is
+// bound. It has a session of its own, so neither the terminal's signals nor a
+// kill of the tool's process group (timeout(1), a CI runner) reach it, and
+// only system calls: it is a fork of a process with threads.
+[[noreturn]] void Guard(const int pipe[2], int usbfsFd, uint8_t interfaceNumber, int lpFd) {
+  setsid();
+  sigset_t all;
+  sigfillset(&all);
+  sigprocmask(SIG_BLOCK, &all, nullptr);
+  prctl(PR_SET_NAME, "korvo-guardian");
+  // The tool's output stays open no longer than the tool (a reader waits for
+  // its end), nor does usblp's node; the pipe's write end is the tool's alone.
+  for (int fd : {0, 1, 2, lpFd, pipe[1]}) close(fd);
+
+  bool detaching = false;
+  char message = 0;
+  for (;;) {
+    ssize_t n = read(pipe[0], &message, 1);
+    if (n < 0 && errno == EINTR) continue;
+    if (n != 1 || message == kGivenBack) break;
+    detaching = message == kWillDetach;
+  }
+  if (message != kGivenBack && detaching) ReleaseInterface(usbfsFd, interfaceNumber, true);
+  _exit(0);
+}
+
+bool StartGuardian(Device& device) {
+  int ends[2];
+  if (pipe2(ends, O_CLOEXEC) != 0) return false;
+  pid_t pid = fork();
+  if (pid == 0) Guard(ends, device.fd, device.interfaceNumber, device.lpFd);
+  int error = errno;
+  close(ends[0]);
+  if (pid < 0) {
+    close(ends[1]);
+    errno = error;
+    return false;
+  }
+  device.guardianPipe = ends[1];
+  device.guardian = pid;
+  return true;
+}
+
+void TellGuardian(const Device& device, char message) {
+  while (write(device.guardianPipe, &message, 1) < 0 && errno == EINTR) {
+  }
+}
+
+// The guardian's work is done: it ends, and is waited for, so that it holds
+// the node and its lock no longer than the tool. Safe in a signal handler.
+void EndGuardian(const Device& device) {
+  if (device.guardianPipe < 0) return;
+  int saved = errno;
+  TellGuardian(device, kGivenBack);
+  close(device.guardianPipe);
+  while (waitpid(device.guardian, nullptr, 0) < 0 && errno == EINTR) {
+  }
+  errno = saved;
+}
+
 // The exit action: the claim and the driver back, as CloseDevice would.
 void GiveBackOnExit(void* argument) {
   const Device& device = *static_cast<const Device*>(argument);
   ReleaseInterface(device.fd, device.interfaceNumber, device.lpFd >= 0);
+  EndGuardian(device);
 }
 
 struct Choice {
@@ -200,7 +286,8 @@ bool FindInterface(libusb_device_handle* handle, Choice* choice) {
   std::optional<Choice> found = ChooseInterface(*config);
   libusb_free_config_descriptor(config);
   if (!found) {
-    errno = ENOENT;  // nothing on this device takes raw data
+    g_found.advice = "the device has no interface that takes raw data (a bulk OUT endpoint)";
+    errno = EOPNOTSUPP;
     return false;
   }
   *choice = *found;
@@ -208,10 +295,12 @@ bool FindInterface(libusb_device_handle* handle, Choice* choice) {
 }
 
 // Takes the interface from the kernel: free, it is claimed; bound to usblp,
-// usblp is moved aside while the tool holds its lp node (*lpFd); bound to any
-// other driver, or claimed by another program, it is left alone (EBUSY).
-bool TakeInterface(int fd, const std::string& node, uint8_t interfaceNumber, int* lpFd) {
-  if (!BoundDriver(fd, interfaceNumber, &g_driver)) return false;
+// usblp is moved aside while the tool holds its lp node, with a guardian
+// started first; bound to any other driver, or claimed by another program,
+// it is left alone (EBUSY). Where a node other than the usbfs node refuses,
+// or a refusal needs words of its own, the open's record says so.
+bool TakeInterface(Device& device, const std::string& node) {
+  if (!BoundDriver(device.fd, device.interfaceNumber, &g_driver)) return false;
   if (g_driver.empty()) return true;
   if (g_driver != kUsblpDriver) {
     errno = EBUSY;
@@ -219,44 +308,58 @@ bool TakeInterface(int fd, const std::string& node, uint8_t interfaceNumber, int
   }
   // usblp lets one program at a time open its node: EBUSY while another
   // program prints through it.
-  std::optional<std::string> lpNode = FindLpNode(node, interfaceNumber);
-  *lpFd = lpNode ? open(lpNode->c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY) : -1;
-  if (!lpNode) errno = ENOENT;
-  if (*lpFd < 0) return false;
-  if (DetachUsblpAndClaim(fd, interfaceNumber)) return true;
+  std::optional<std::string> lpNode = FindLpNode(node, device.interfaceNumber);
+  if (!lpNode) {
+    g_found.advice = kNoLpNode;
+    errno = ENOENT;
+    return false;
+  }
+  device.lpFd = open(lpNode->c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (device.lpFd < 0) {
+    g_found.node = *lpNode;
+    if (errno == ENOENT) g_found.advice = kNoLpNode;
+    return false;
+  }
+  if (StartGuardian(device)) {
+    TellGuardian(device, kWillDetach);
+    if (DetachUsblpAndClaim(device.fd, device.interfaceNumber)) return true;
+  }
   int error = errno;
-  close(*lpFd);
-  *lpFd = -1;
+  EndGuardian(device);
+  device.guardianPipe = -1;
+  close(device.lpFd);
+  device.lpFd = -1;
   errno = error;
   return false;
 }
 
 // Gives the claimed interface back, and usblp with it if it was moved aside.
-void GiveBack(const Device& device) {
+void GiveBack(Device& device) {
   SignalHold hold;
   DisarmExitAction(device.guard);
-  libusb_release_interface(device.handle, device.interfaceNumber);
-  if (device.lpFd >= 0) {
-    ReattachDriver(device.fd, device.interfaceNumber);
-    close(device.lpFd);
-  }
+  // Released through usbfs: libusb does not know of a claim made with the detach.
+  ReleaseInterface(device.fd, device.interfaceNumber, device.lpFd >= 0);
+  EndGuardian(device);
+  device.guardianPipe = -1;
+  if (device.lpFd >= 0) close(device.lpFd);
+  device.lpFd = -1;
 }
 
 // Claims the chosen interface and selects its setting, on the device's
 // final place in memory (the exit action keeps a pointer to it). On failure
 // nothing stays claimed and usblp, if it was moved aside, is bound again.
-bool Claim(Device& device, const std::string& node, const Choice& choice) {
-  if (!TakeInterface(device.fd, node, choice.interfaceNumber, &device.lpFd)) return false;
-  // With usblp moved aside the claim is already made; this tells libusb.
-  int r = libusb_claim_interface(device.handle, choice.interfaceNumber);
-  if (r != LIBUSB_SUCCESS) {
-    ReleaseInterface(device.fd, choice.interfaceNumber, device.lpFd >= 0);
-    if (device.lpFd >= 0) close(device.lpFd);
-    return Fail(r);
+bool Claim(Device& device, const std::string& node, uint8_t alternateSetting) {
+  {
+    // No signal may end the process between the detach and the armed give-back.
+    SignalHold hold;
+    if (!TakeInterface(device, node)) return false;
+    device.guard = ArmExitAction(GiveBackOnExit, &device);
   }
-  device.guard = ArmExitAction(GiveBackOnExit, &device);
-  if (choice.alternateSetting == 0) return true;
-  r = libusb_set_interface_alt_setting(device.handle, choice.interfaceNumber, choice.alternateSetting);
+  // With usblp moved aside the claim is already made; this tells libusb.
+  int r = libusb_claim_interface(device.handle, device.interfaceNumber);
+  if (r == LIBUSB_SUCCESS && alternateSetting != 0) {
+    r = libusb_set_interface_alt_setting(device.handle, device.interfaceNumber, alternateSetting);
+  }
   if (r == LIBUSB_SUCCESS) return true;
   GiveBack(device);
   return Fail(r);
@@ -265,6 +368,17 @@ bool Claim(Device& device, const std::string& node, const Choice& choice) {
 Device* OpenNode(const UsbDevicePath& target) {
   int fd = open(target.node.c_str(), O_RDWR | O_CLOEXEC);
   if (fd < 0) return nullptr;
+  // Held by another korvo-test, which may have moved usblp aside: busy.
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    if (errno == EWOULDBLOCK) {
+      g_found.advice = "another korvo-test is testing the device";
+      errno = EBUSY;
+    }
+    int error = errno;
+    close(fd);
+    errno = error;
+    return nullptr;
+  }
 
   libusb_device_handle* handle = nullptr;
   int r = libusb_wrap_sys_device(UsbContext(), fd, &handle);
@@ -276,9 +390,10 @@ Device* OpenNode(const UsbDevicePath& target) {
 
   Choice choice{};
   if (MatchesIds(handle, target) && FindInterface(handle, &choice)) {
-    Device* device = new (std::nothrow) Device{fd, handle, choice.interfaceNumber, choice.bulkOut, -1, -1};
+    Device* device = new (std::nothrow)
+        Device{fd, handle, choice.interfaceNumber, choice.bulkOut, -1, -1, -1, 0};
     if (!device) errno = ENOMEM;
-    if (device && Claim(*device, target.node, choice)) return device;
+    if (device && Claim(*device, target.node, choice.alternateSetting)) return device;
     delete device;
   }
 
@@ -293,7 +408,7 @@ Device* OpenNode(const UsbDevicePath& target) {
 std::string Holder(const std::string& driver) {
   if (driver == "usbfs") return "another program holds the device (claimed through usbfs)";
   // usblp is moved aside only while nobody prints through its node.
-  if (driver == kUsblpDriver) return "another program is printing through the printer's node /dev/usb/lp*";
+  if (driver == kUsblpDriver) return "another program is printing through the printer's node";
   if (!driver.empty()) return "the kernel driver '" + driver + "' holds the device";
   return "another program or a kernel driver holds the device";
 }
@@ -323,12 +438,14 @@ std::string RuleAdvice() {
 Device* OpenDevice(const std::string& path) {
   g_driver.clear();
   std::optional<UsbDevicePath> target = ParseDevicePath(path);
-  g_found = {target ? target->node : path, 0, false, ""};
+  const std::string usbfsNode = target ? target->node : path;
+  g_found = {usbfsNode, 0, false, ""};
   errno = target ? ENODEV : ENOENT;  // no context, or not one of our paths
   Device* device = target && UsbContext() ? OpenNode(*target) : nullptr;
   if (device) return device;
   g_found.error = errno;
-  g_found.gone = errno == ENODEV || errno == ENOENT;
+  if (!g_found.advice.empty()) return nullptr;  // said where it was found
+  g_found.gone = (errno == ENODEV || errno == ENOENT) && g_found.node == usbfsNode;
   if (errno == EACCES || errno == EPERM) g_found.advice = RuleAdvice();
   if (errno == EBUSY) g_found.advice = Holder(g_driver);
   return nullptr;
@@ -376,7 +493,7 @@ bool WriteDevice(Device* device, const void* data, uint64_t length, uint64_t* wr
 void CloseDevice(Device* device) {
   GiveBack(*device);
   libusb_close(device->handle);
-  close(device->fd);
+  close(device->fd);  // the lock goes with the last holder of the file
   delete device;
 }
 

@@ -45,9 +45,9 @@ std::optional<std::string> JoinName(const char* first, const char* second);
 // (/dev/usb/lpN), if it made one.
 std::optional<std::string> FindLpNode(const std::string& usbfsNode, uint8_t interfaceNumber);
 
-// Undoing on the way out (Signals.cpp). An armed action runs once, when
-// SIGINT, SIGTERM, SIGHUP or SIGQUIT ends the process (the signal is then
-// raised again, so the caller sees it) or at exit; in a signal handler, so
+// Undoing on the way out (Signals.cpp). An armed action runs once, when a
+// signal whose default action ends the process does so (the signal is then
+// raised again, so the caller sees it), or at exit; in a signal handler, so
 // plain system calls only. Only the main thread takes these signals
 // (Thread.cpp): an action never runs beside its owner on another thread.
 using ExitAction = void (*)(void* argument);
@@ -56,8 +56,9 @@ int ArmExitAction(ExitAction action, void* argument);
 // The owner undoes the thing itself now, within a SignalHold.
 void DisarmExitAction(int handle);
 
-// Holds those signals off on this thread while it lives; one that came
-// meanwhile is taken when the hold ends.
+// Holds those signals off on this thread while it lives (all but the ones
+// the process raises itself: abort(), faults); one that came meanwhile is
+// taken when the hold ends.
 class SignalHold {
  public:
   SignalHold();

@@ -1,7 +1,8 @@
 // What must be undone before the process ends (a claimed interface and the
 // driver moved aside, the terminal's mode) is undone from here too, when a
-// signal or exit() ends the process before its owner could. SIGKILL cannot
-// be caught: the kernel then drops the claim but binds no driver again.
+// signal or exit() ends the process before its owner could: every signal
+// whose default action ends the process. SIGKILL cannot be caught: the
+// device's guardian process covers it (Device.cpp).
 #include <pthread.h>
 #include <signal.h>
 
@@ -16,7 +17,14 @@ namespace korvo {
 
 namespace {
 
-constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+// Sent from outside, so they can be held off for a moment (SignalHold).
+// (SIGPIPE is ignored from the start: Framework.cpp.)
+constexpr int kEndingSignals[] = {SIGINT,  SIGTERM, SIGHUP,    SIGQUIT, SIGUSR1,
+                                  SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGPWR,
+                                  SIGXCPU, SIGXFSZ, SIGIO,     SIGSTKFLT};
+// Raised by the process itself (abort(), a fault): never held, caught only
+// where nobody else has a handler for them (a sanitizer may have).
+constexpr int kFaults[] = {SIGABRT, SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGSYS, SIGTRAP};
 
 // The handler may run at any moment, so a slot is filled before it is armed,
 // and whoever disarms it first owns the undoing.
@@ -49,7 +57,16 @@ sigset_t EndingSet() {
   sigset_t set;
   sigemptyset(&set);
   for (int signal : kEndingSignals) sigaddset(&set, signal);
+  for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal) sigaddset(&set, signal);
   return set;
+}
+
+void Catch(int signal, const struct sigaction& action) {
+  struct sigaction previous;
+  if (sigaction(signal, nullptr, &previous) != 0) return;
+  // Ignored (nohup and friends) stays ignored; someone else's handler stays.
+  if (previous.sa_handler != SIG_DFL) return;
+  sigaction(signal, &action, nullptr);
 }
 
 void InstallOnce() {
@@ -59,12 +76,9 @@ void InstallOnce() {
   action.sa_handler = RunArmedAndResignal;
   action.sa_mask = EndingSet();
   action.sa_flags = SA_RESETHAND;
-  for (int signal : kEndingSignals) {
-    struct sigaction previous;
-    if (sigaction(signal, nullptr, &previous) != 0) continue;
-    if (previous.sa_handler == SIG_IGN) continue;  // nohup and friends: stays ignored
-    sigaction(signal, &action, nullptr);
-  }
+  for (int signal : kEndingSignals) Catch(signal, action);
+  for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal) Catch(signal, action);
+  for (int signal : kFaults) Catch(signal, action);
 }
 
 }  // namespace

@@ -494,8 +494,26 @@ TEST(TerminalFeedbackTest, HintsFollowTheMessageOnATerminalOnly) {
        "Unable to open K1\n"},
       {"printer in use", "vid=6742,product=K1,driver=usblp,lp-busy", nullptr, {}, 1,
        "Unable to open K1\n"
-       "korvo-test: /dev/bus/usb/001/002: Device or resource busy\n"
-       "korvo-test: another program is printing through the printer's node /dev/usb/lp*\n",
+       "korvo-test: /dev/usb/lp0: Device or resource busy\n"
+       "korvo-test: another program is printing through the printer's node\n",
+       "Unable to open K1\n"},
+      {"printer's node not writable", "vid=6742,product=K1,driver=usblp,lp-denied", nullptr, {}, 1,
+       "Unable to open K1\n"
+       "korvo-test: /dev/usb/lp0: Permission denied\n"
+       "korvo-test: the udev rule 70-korvo-test.rules gives operators (the user at the seat, "
+       "group plugdev) access to KORVO devices; install it, then run: udevadm control --reload "
+       "&& udevadm trigger\n",
+       "Unable to open K1\n"},
+      {"usblp bound without its node", "vid=6742,product=K1,driver=usblp,lp-nonode", nullptr, {}, 1,
+       "Unable to open K1\n"
+       "korvo-test: /dev/bus/usb/001/002: No such file or directory\n"
+       "korvo-test: usblp drives the printer but shows no node /dev/usb/lp* for it, so nobody "
+       "can tell whether it is printing: the tool leaves usblp alone\n",
+       "Unable to open K1\n"},
+      {"nothing takes raw data", "vid=6742,product=K1,no-bulk-out", nullptr, {}, 1,
+       "Unable to open K1\n"
+       "korvo-test: /dev/bus/usb/001/002: Operation not supported\n"
+       "korvo-test: the device has no interface that takes raw data (a bulk OUT endpoint)\n",
        "Unable to open K1\n"},
       {"another driver", "vid=6742,product=K1,class=8,driver=usb-storage", nullptr, {}, 1,
        "Unable to open K1\n"

@@ -2,7 +2,9 @@
 
 #include <signal.h>
 #include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -12,6 +14,8 @@ namespace korvo_emu {
 namespace {
 
 constexpr int kForwardedSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+// How long what the command left running may go on using the devices.
+constexpr int kLeftOverPatienceMs = 2000;
 
 volatile sig_atomic_t g_child = 0;
 volatile sig_atomic_t g_early_signal = 0;  // arrived before the child existed
@@ -53,6 +57,9 @@ int RunCommand(const std::vector<std::string>& command,
   std::vector<char*> argv = Pointers(command);
   std::vector<char*> envp = Pointers(environment);
   InstallForwarding();
+  // What the command leaves running becomes ours: a process that outlives it
+  // to clean up (korvo-test's guardian) gets a moment to end, below.
+  prctl(PR_SET_CHILD_SUBREAPER, 1);
   pid_t pid = 0;
   const int spawned = posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), envp.data());
   if (spawned != 0) {
@@ -69,6 +76,11 @@ int RunCommand(const std::vector<std::string>& command,
     }
   }
   g_child = 0;
+  for (int waited = 0; waited < kLeftOverPatienceMs; waited += 10) {
+    pid_t ended = waitpid(-1, nullptr, WNOHANG);
+    if (ended < 0 && errno == ECHILD) break;
+    if (ended <= 0) usleep(10000);
+  }
   return StatusOf(wait_status);
 }
 

@@ -56,12 +56,13 @@ Bytes DeviceDescriptor(const DeviceConfig& config) {
 
 Bytes ConfigurationDescriptor(const DeviceConfig& config) {
   Bytes out{9, kDescriptorConfiguration};
-  PutWord(out, 9 + 9 + 7 + 7);
+  const std::uint8_t endpoints = config.bulk_out ? 2 : 1;
+  PutWord(out, static_cast<std::uint16_t>(9 + 9 + 7 * endpoints));
   out.insert(out.end(), {1, kConfigurationValue, 0, 0xc0, 50});  // self-powered, 100 mA
-  out.insert(out.end(), {9, kDescriptorInterface, kInterfaceNumber, 0, 2,
+  out.insert(out.end(), {9, kDescriptorInterface, kInterfaceNumber, 0, endpoints,
                          config.interface_class, InterfaceSubClass(config),
                          InterfaceProtocol(config), 0});
-  PutEndpoint(out, kBulkOutEndpoint);
+  if (config.bulk_out) PutEndpoint(out, kBulkOutEndpoint);
   PutEndpoint(out, kBulkInEndpoint);
   return out;
 }

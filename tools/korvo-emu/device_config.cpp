@@ -49,13 +49,14 @@ std::optional<std::uint64_t> ParseUnsigned(std::string_view text, int base, std:
 bool NeedsValue(std::string_view key) {
   static const std::set<std::string_view> keys = {
       "vid", "pid", "bus", "dev", "manufacturer", "product", "serial", "vendor-db",
-      "model-db", "class", "status", "vanish-after", "bulk-rate", "driver"};
+      "model-db", "class", "status", "vanish-after", "bulk-rate", "driver", "detach-delay"};
   return keys.count(key) != 0;
 }
 
 bool IsFlag(std::string_view key) {
   static const std::set<std::string_view> flags = {
-      "nonode", "roothub", "status-empty", "stall-status", "busy", "hang", "denied", "lp-busy"};
+      "nonode", "roothub", "status-empty", "stall-status", "busy", "hang", "denied", "lp-busy",
+      "lp-denied", "lp-nonode", "no-bulk-out"};
   return flags.count(key) != 0;
 }
 
@@ -74,6 +75,7 @@ bool SetNumber(DeviceConfig& config, std::string_view key, std::string_view valu
   else if (key == "class") rule = {10, 0, 255, 3};
   else if (key == "status") rule = {16, 0, 0xff, 2};
   else if (key == "bulk-rate") rule = {10, 1, UINT64_MAX / 16, 19};
+  else if (key == "detach-delay") rule = {10, 0, 60000, 5};
   else rule = {10, 0, UINT64_MAX / 16, 19};  // vanish-after
   const auto number = value.size() <= rule.max_digits
                           ? ParseUnsigned(value, rule.base, rule.max)
@@ -90,6 +92,7 @@ bool SetNumber(DeviceConfig& config, std::string_view key, std::string_view valu
   else if (key == "class") config.interface_class = static_cast<std::uint8_t>(*number);
   else if (key == "status") config.status_byte = static_cast<std::uint8_t>(*number);
   else if (key == "bulk-rate") config.bulk_rate = *number;
+  else if (key == "detach-delay") config.detach_delay_ms = static_cast<unsigned>(*number);
   else config.vanish_after = *number;
   return true;
 }
@@ -124,6 +127,9 @@ void SetFlag(DeviceConfig& config, std::string_view key) {
   else if (key == "busy") config.busy = true;
   else if (key == "lp-busy") config.lp_busy = true;
   else if (key == "denied") config.denied = true;
+  else if (key == "lp-denied") config.lp_denied = true;
+  else if (key == "lp-nonode") config.lp_nonode = true;
+  else if (key == "no-bulk-out") config.bulk_out = false;
   else config.hang = true;
 }
 
@@ -185,8 +191,9 @@ bool CheckDriverKeys(const DeviceConfig& config, std::string& error) {
     error = "busy and driver= exclude each other";
     return false;
   }
-  if (config.lp_busy && config.driver != kUsblpDriver) {
-    error = "lp-busy needs driver=usblp";
+  if ((config.lp_busy || config.lp_denied || config.lp_nonode) && config.driver != kUsblpDriver) {
+    error = std::string(config.lp_busy ? "lp-busy" : config.lp_denied ? "lp-denied" : "lp-nonode") +
+            " needs driver=usblp";
     return false;
   }
   return true;

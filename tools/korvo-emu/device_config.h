@@ -31,7 +31,10 @@ struct DeviceConfig {
   // The kernel driver bound to the interface at the start (usblp, usb-storage...),
   // if any. usblp also brings the lp node /dev/usb/lpN.
   std::optional<std::string> driver;
-  bool lp_busy = false;  // another program holds the lp node open
+  bool lp_busy = false;    // another program holds the lp node open
+  bool lp_denied = false;  // the lp node is read-only
+  bool lp_nonode = false;  // usblp is bound but shows no lp node
+  unsigned detach_delay_ms = 0;  // what moving the driver aside takes
 
   // Without status=/status-empty/stall-status: the byte for a printer interface,
   // a stall for any other class.
@@ -42,6 +45,7 @@ struct DeviceConfig {
   std::optional<std::uint64_t> vanish_after;
   std::optional<std::uint64_t> bulk_rate;  // bytes per second taken on bulk OUT; unlimited if absent
   bool denied = false;  // the node is read-only: opening it for writing needs permission overrides
+  bool bulk_out = true;  // false: the interface has a bulk IN endpoint only
 };
 
 // Parses one description. Returns nullopt with `error` set on any mistake.

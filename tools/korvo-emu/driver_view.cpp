@@ -10,7 +10,7 @@ namespace korvo_emu {
 DriverView::DriverView(Testbed& testbed, const DeviceConfig& config, std::string interface_path,
                        int lp_minor)
     : testbed_(testbed), config_(config), interface_path_(std::move(interface_path)) {
-  if (config_.driver == kUsblpDriver) {
+  if (config_.driver == kUsblpDriver && !config_.lp_nonode) {
     lp_node_ = std::make_unique<LpNode>(testbed_, interface_path_, lp_minor);
   }
 }
@@ -22,7 +22,7 @@ bool DriverView::Create(std::string& error) {
   if (driver) testbed_.SetDriverLink(interface_path_, driver);
   if (!lp_node_) return true;
   usblp_bound_ = true;
-  return lp_node_->Create(config_.lp_busy, error);
+  return lp_node_->Create(config_.lp_busy, config_.lp_denied, error);
 }
 
 void DriverView::Changed(const std::optional<std::string>& driver) {
@@ -37,7 +37,7 @@ void DriverView::Changed(const std::optional<std::string>& driver) {
   }
   // usblp bound again: a new node, not held by anyone.
   std::string error;
-  if (!lp_node_->Create(false, error)) std::fprintf(stderr, "korvo-emu: %s\n", error.c_str());
+  if (!lp_node_->Create(false, config_.lp_denied, error)) std::fprintf(stderr, "korvo-emu: %s\n", error.c_str());
 }
 
 }  // namespace korvo_emu

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -19,11 +20,15 @@ LpNode::~LpNode() {
   if (holder_fd_ >= 0) close(holder_fd_);
 }
 
-bool LpNode::Create(bool held_elsewhere, std::string& error) {
+bool LpNode::Create(bool held_elsewhere, bool read_only, std::string& error) {
   if (!testbed_.AddLpNode(interface_path_, minor_, error)) return false;
+  const std::string path = testbed_.root_dir() + LpNodePath(minor_);
+  if (read_only && chmod(path.c_str(), 0444) != 0) {
+    error = "cannot make " + path + " read-only: " + std::strerror(errno);
+    return false;
+  }
   if (!held_elsewhere) return true;
   // The same lock a program's open takes under the preload.
-  const std::string path = testbed_.root_dir() + LpNodePath(minor_);
   holder_fd_ = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (holder_fd_ < 0 || flock(holder_fd_, LOCK_EX | LOCK_NB) != 0) {
     error = "cannot hold " + path + ": " + std::strerror(errno);

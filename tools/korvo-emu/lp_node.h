@@ -17,8 +17,9 @@ class LpNode {
   LpNode& operator=(const LpNode&) = delete;
 
   // usblp bound: the node appears; `held_elsewhere` keeps it open as another
-  // program's. Returns false with `error` if the testbed refuses.
-  bool Create(bool held_elsewhere, std::string& error);
+  // program's, `read_only` gives it mode 0444. Returns false with `error` if
+  // the testbed refuses.
+  bool Create(bool held_elsewhere, bool read_only, std::string& error);
 
   // usblp unbound: the node goes. A program's open file of it stays open but
   // leads nowhere, and the next usblp starts unused, as in the kernel.

@@ -98,7 +98,7 @@ Pairs InterfaceAttributes(const DeviceConfig& config) {
   return {
       {"bInterfaceNumber", Format("%02x\n", kInterfaceNumber)},
       {"bAlternateSetting", " 0\n"},
-      {"bNumEndpoints", "02\n"},
+      {"bNumEndpoints", config.bulk_out ? "02\n" : "01\n"},
       {"bInterfaceClass", Format("%02x\n", config.interface_class)},
       {"bInterfaceSubClass", Format("%02x\n", InterfaceSubClass(config))},
       {"bInterfaceProtocol", Format("%02x\n", InterfaceProtocol(config))},

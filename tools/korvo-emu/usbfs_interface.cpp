@@ -8,9 +8,12 @@
 #include <linux/usbdevice_fs.h>  // needs sys/ioctl.h first
 
 #include <cerrno>
+#include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <optional>
 #include <string>
+#include <thread>
 
 #include "usbfs_internal.h"
 
@@ -112,6 +115,12 @@ Reply DisconnectClaim(ClientState& state, const usbdevfs_disconnect_claim& reque
     }
     if ((request.flags & USBDEVFS_DISCONNECT_CLAIM_EXCEPT_DRIVER) && names_driver) {
       return Fail(EBUSY);
+    }
+    if (const unsigned delay = state.device->config.detach_delay_ms) {
+      // Said first, so that a test can act while the program waits for it.
+      std::fprintf(stderr, "korvo-emu: %03d/%03d detaching %s\n", state.device->config.bus,
+                   state.device->config.address, driver->c_str());
+      std::this_thread::sleep_for(std::chrono::milliseconds(delay));
     }
     const Reply detached = Detach(state, out);
     if (detached.result < 0) return detached;
