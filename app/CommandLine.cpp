@@ -92,6 +92,7 @@ struct Parser {
   DeviceSelector selector;
   std::optional<std::string> file;
   std::string error;
+  std::vector<std::string> ignored;
 
   // The value of option `name`: the rest of its word, else the next word.
   std::optional<std::string> ValueOf(const std::string& name, std::string_view attached) {
@@ -108,6 +109,10 @@ struct Parser {
     }
     if (name == "-s" && !ParseBusAddress(value, selector)) {
       error = "invalid -s " + Quoted(value) + ": expected [[BUS]:][ADDR] in decimal, e.g. 1:2";
+      return false;
+    }
+    if (name == "--serial" && value.empty()) {
+      error = "option '--serial' needs a value";
       return false;
     }
     if (name == "--serial") selector.serial = value;
@@ -162,17 +167,25 @@ struct Parser {
     while (next < args.size()) {
       const std::string& word = args[next++];
       if (word == "--") {
-        if (next < args.size()) file = args[next];
+        if (next < args.size()) TakeFile(args[next++]);
         return true;
       }
       if (word.size() < 2 || word[0] != '-') {
-        file = word;  // FILE; what follows it is not read
+        TakeFile(word);
         return true;
       }
       bool ok = word[1] == '-' ? Long(word) : Short(word);
       if (!ok) return false;
     }
     return true;
+  }
+
+  // FILE; what follows it is not parsed, only looked at for stray options.
+  void TakeFile(const std::string& word) {
+    file = word;
+    for (; next < args.size(); ++next) {
+      if (args[next].size() >= 2 && args[next][0] == '-') ignored.push_back(args[next]);
+    }
   }
 };
 
@@ -184,6 +197,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
 
   CommandLine line;
   line.selector = parser.selector;
+  line.ignored = parser.ignored;
   if (parser.help) {
     line.action = Action::Help;
   } else if (parser.version) {

@@ -20,13 +20,15 @@ struct CommandLine {
   DeviceSelector selector;
   std::string file;   // SendFile: the file to send; empty when none was given
   std::string error;  // Error: the problem, in one line, without the program name
+  std::vector<std::string> ignored;  // words after FILE that look like options
 };
 
 // Reads the arguments that follow the program name. Options come first, as
 // POSIX utilities take them: the first word that is not an option (one not
 // beginning with '-', or "-" alone) is FILE and ends them, as does "--";
-// words after FILE are ignored, as they always were. A pure function: it
-// touches nothing but its arguments.
+// words after FILE are ignored, as they always were (those that look like
+// options are kept in `ignored`, for a hint). A pure function: it touches
+// nothing but its arguments.
 CommandLine ParseCommandLine(const std::vector<std::string>& args);
 
 }  // namespace korvo

@@ -10,6 +10,7 @@
 #include "app/Usage.h"
 #include "deviceio/DeviceChannel.h"
 #include "deviceio/FileTransfer.h"
+#include "deviceio/OperatorHints.h"
 #include "deviceio/StatusMonitor.h"
 #include "discovery/ChooseDevice.h"
 #include "discovery/DeviceList.h"
@@ -17,6 +18,7 @@
 #include "discovery/SelectDlg.h"
 #include "platform/DeviceInterfaces.h"
 #include "platform/Framework.h"
+#include "platform/TerminalText.h"
 
 namespace korvo {
 
@@ -30,6 +32,15 @@ std::optional<int> AskOperator(const DeviceList& devices) {
   if (dialog.DoModal() != IDOK) return std::nullopt;
   if (dialog.m_nSelected < 0 || dialog.m_nSelected >= devices.GetCount()) return std::nullopt;
   return dialog.m_nSelected;
+}
+
+// Options written after FILE do nothing, as they always did; a person at a
+// terminal is told so, before the run goes on without them.
+void ShowIgnoredOptions(const std::vector<std::string>& ignored) {
+  if (ignored.empty()) return;
+  std::string words;
+  for (const std::string& word : ignored) words += (words.empty() ? "'" : " '") + TerminalSafe(word) + "'";
+  ShowHints({"ignored after FILE: " + words + "; options go before FILE"});
 }
 
 // A usage error: the problem and where to look, before any device work.
@@ -54,6 +65,8 @@ int RunTestSequence(int argc, char* argv[]) {
       std::cout << VersionText() << std::flush;
       return 0;
     case Action::SendFile:
+      ShowIgnoredOptions(line.ignored);
+      break;
     case Action::List:
       break;
   }
@@ -67,8 +80,10 @@ int RunTestSequence(int argc, char* argv[]) {
     return 1;
   }
 
+  // Nothing plugged in is no failure of its own; a device asked for by a
+  // selector and not found is, whether or not other devices are present.
   DeviceList devices(GUID_DEVINTERFACE_USB_DEVICE);
-  if (devices.Enumerate() == 0) {
+  if (devices.Enumerate() == 0 && line.selector.Empty()) {
     std::cerr << "No KORVO devices to test" << std::endl;
     return 0;
   }

@@ -40,13 +40,17 @@ FileBuffer ReadWholeFile(InputFile* file, uint64_t* size) {
   return buffer;
 }
 
+// The path as the run's line shows it: escaped as device names are on a
+// terminal, its own bytes in a pipe or file, as scripts expect.
+std::string Shown(const char* path) { return StdoutIsTerminal() ? TerminalSafe(path) : path; }
+
 }  // namespace
 
 TransferResult SendFile(const char* path, Device* device) {
   InputFile* file = OpenInputFile(path);
   if (!file) {
     int error = LastErrorNumber();
-    std::printf("Can not open file %s\n", path);
+    std::printf("Can not open file %s\n", Shown(path).c_str());
     ShowHints({*path ? TerminalSafe(path) + ": " + ErrorText(error)
                      : std::string("no FILE was given; see korvo-test --help")});
     return TransferResult::FileNotOpened;  // the device stays open
@@ -55,7 +59,7 @@ TransferResult SendFile(const char* path, Device* device) {
   uint64_t size = 0;
   FileBuffer buffer = ReadWholeFile(file, &size);
   if (!buffer) {
-    std::printf("Can not read file %s\n", path);
+    std::printf("Can not read file %s\n", Shown(path).c_str());
     CloseInputFile(file);
     CloseDevice(device);  // nothing more will use it
     return TransferResult::FileNotRead;

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "platform/Device.h"
@@ -10,30 +11,28 @@ namespace korvo {
 
 // "12.0 of 64.0 MiB  18%  10.2 MiB/s  0:05 left": `sent` of `total` bytes
 // after `seconds` of transfer. The rate and time left need some time gone.
-std::string ProgressText(uint64_t sent, uint64_t total, double seconds);
+// Cut to fit a terminal `columns` wide without reaching its last column,
+// where the line would wrap and outlast its erasing; 0: width unknown.
+std::string ProgressText(uint64_t sent, uint64_t total, double seconds, unsigned columns = 0);
 
 // The progress line on stderr during a transfer, for a person watching a
-// terminal: drawn once the transfer has lasted a second, redrawn at most ten
-// times a second, and erased at the end, so that the terminal keeps only the
-// lines a run without a terminal prints.
+// terminal: drawn once the transfer has lasted a second, redrawn ten times a
+// second, and erased at the end, so that the terminal keeps only the lines a
+// run without a terminal prints. A thread of its own draws it, so that it
+// shows however long the writes the platform makes last.
 class TransferProgress final : public WriteProgress {
  public:
-  using Clock = std::chrono::steady_clock;
-
-  explicit TransferProgress(uint64_t total) : total_(total), start_(Clock::now()) {}
-  ~TransferProgress() { Erase(); }
+  explicit TransferProgress(uint64_t total);
+  // Stops the drawing and takes the line off the terminal, if it was drawn.
+  ~TransferProgress();
   TransferProgress(const TransferProgress&) = delete;
   TransferProgress& operator=(const TransferProgress&) = delete;
 
   void Sent(uint64_t bytes) override;
-  // Takes the line off the terminal, if it was drawn.
-  void Erase();
 
  private:
-  uint64_t total_;
-  Clock::time_point start_;
-  Clock::time_point drawn_{};
-  bool shown_ = false;
+  struct Line;  // what the drawing thread shares, alive until both are done
+  std::shared_ptr<Line> line_;
 };
 
 }  // namespace korvo

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -8,12 +9,25 @@ namespace korvo {
 // True when the process's standard error is a terminal (a console on
 // Windows): a person is reading it, so progress and hints may be shown.
 bool StderrIsTerminal();
+// The same for standard output, where the run's own lines go.
+bool StdoutIsTerminal();
+
+// The width of the terminal on standard error in columns; 0 when unknown.
+unsigned StderrColumns();
 
 // `text` as it may be written to the operator's terminal or console: what
 // prints as itself passes unchanged, and every byte that could act as a
 // control (move the cursor, clear the screen, ring the bell, start an escape
-// sequence) shows as \xHH. A device's name is not ours, so it must not do
-// any of that, nor forge a line of the tool's own output.
+// sequence) shows as \xHH, and so does every byte of an invisible character
+// that changes how the text around it shows (IsFormatCharacter). A device's
+// name is not ours, so it must not do any of that, nor forge a line of the
+// tool's own output, nor show reversed.
 std::string TerminalSafe(std::string_view text);
+
+// True for the Unicode characters that print nothing yet change the text
+// around them: category Cf (bidirectional overrides and isolates, zero-width
+// characters, the byte order mark, the soft hyphen, tags) and the line and
+// paragraph separators U+2028 and U+2029. FormatCharacters.cpp, portable.
+bool IsFormatCharacter(uint32_t code);
 
 }  // namespace korvo

@@ -4,9 +4,10 @@
 #   - the manual page formats without a single groff warning;
 #   - `cmake --install` into a prefix of an unprivileged user, with and
 #     without the udev rule's component;
-#   - `cpack -G DEB`: the package's name, files, Depends and maintainer
-#     scripts; then its unpacked program sends a file to korvo-emu.
-# Needs groff, dpkg-dev and file (.ci/install-deps).
+#   - `cpack -G DEB`: the package's name, files, Depends, maintainer scripts
+#     and lintian's verdict; then its unpacked program sends a file to
+#     korvo-emu.
+# Needs groff, dpkg-dev, file and lintian (.ci/install-deps).
 # Usage: tools/check-package.sh [BUILD_DIR]
 set -euo pipefail
 
@@ -102,7 +103,7 @@ fi
 ok "built $(basename "$deb")"
 
 expect_files "package contents" \
-  "usr/bin/korvo-test usr/share/man/man1/korvo-test.1.gz usr/share/doc/korvo-test/copyright usr/lib/udev/rules.d/70-korvo-test.rules" \
+  "usr/bin/korvo-test usr/share/man/man1/korvo-test.1.gz usr/share/doc/korvo-test/copyright usr/share/doc/korvo-test/changelog.gz usr/lib/udev/rules.d/70-korvo-test.rules" \
   "$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { sub(/^\.\//, "", $6); print $6 }' | sort)"
 
 # Control fields | expected value (an extended regular expression)
@@ -132,7 +133,17 @@ for script in postinst postrm; do
     fail "maintainer script $script missing, not executable or not valid sh"
   fi
 done
-grep -q 'udevadm control --reload-rules' "$work/control/postinst" || fail "postinst does not reload udev's rules"
+for script in postinst postrm; do
+  grep -q 'udevadm control --reload ' "$work/control/$script" || fail "$script does not reload udev"
+  grep -q 'idVendor' "$work/control/$script" || fail "$script does not retrigger KORVO devices alone"
+  if grep -q -- '--subsystem-match' "$work/control/$script"; then
+    fail "$script retriggers devices of any vendor"
+  fi
+done
+
+# lintian, as Debian's archive would run it: no error and no warning.
+lintian_tags=$(lintian --tag-display-limit 0 "$deb" 2>&1 | grep -E '^[EW]: ' || true)
+if [ -n "$lintian_tags" ]; then fail "lintian:"; echo "$lintian_tags"; else ok "lintian: no errors or warnings"; fi
 
 # Unpacked, the package's files are the ones built and installed.
 unpacked=$work/unpacked

@@ -14,38 +14,45 @@ set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 
-# Two devices, each with a printer interface and its usblp node: a KORVO one
-# (6742) on port 1 and another vendor's on port 2.
+# USB devices under the root hub, each with one interface: a KORVO (6742)
+# printer on port 1, another vendor's on port 2, a KORVO hub on port 3 with
+# another vendor's printer behind it. The descriptors are those usb_id reads
+# for ID_USB_INTERFACES (class, subclass, protocol of each interface).
 hub=/devices/pci0000:00/0000:00:14.0/usb1
-describe_device() {  # PORT VID DEVNUM LP
-  local dev=$hub/1-$1
+describe_device() {  # PATH VID DEVNUM INTERFACE_CLASS [LP]: PATH under usb1, e.g. 1-3/1-3.1
+  local dev=$hub/$1 name=${1##*/} vid=$2 num=$3 class=$4 lp=${5:-}
+  local printer=$([ "$class" = 07 ] && echo 070102 || echo 090000)
   cat <<DEV
 P: $dev
-N: bus/usb/001/$(printf %03d "$3")
-E: DEVNAME=/dev/bus/usb/001/$(printf %03d "$3")
+N: bus/usb/001/$(printf %03d "$num")
+E: DEVNAME=/dev/bus/usb/001/$(printf %03d "$num")
 E: DEVTYPE=usb_device
 E: SUBSYSTEM=usb
 E: MAJOR=189
-E: MINOR=$(($3 - 1))
+E: MINOR=$((num - 1))
 A: busnum=1
-A: devnum=$3
-A: idVendor=$2
+A: devnum=$num
+A: idVendor=$vid
 A: idProduct=0001
-A: dev=189:$(($3 - 1))
+A: bDeviceClass=00
+A: dev=189:$((num - 1))
+H: descriptors=1201000200000040${vid:2:2}${vid:0:2}010000010102030109022000010100c0320904000002${printer}000705010240000007058202400000
 
-P: $dev/1-$1:1.0
+P: $dev/$name:1.0
 E: DEVTYPE=usb_interface
-E: DRIVER=usblp
 E: SUBSYSTEM=usb
-A: bInterfaceClass=07
+A: bInterfaceClass=$class
 
-P: $dev/1-$1:1.0/usbmisc/lp$4
-N: usb/lp$4
-E: DEVNAME=/dev/usb/lp$4
+DEV
+  [ -n "$lp" ] || return 0
+  cat <<DEV
+P: $dev/$name:1.0/usbmisc/lp$lp
+N: usb/lp$lp
+E: DEVNAME=/dev/usb/lp$lp
 E: SUBSYSTEM=usbmisc
 E: MAJOR=180
-E: MINOR=$4
-A: dev=180:$4
+E: MINOR=$lp
+A: dev=180:$lp
 
 DEV
 }
@@ -56,6 +63,11 @@ cases=(
   "$hub/1-1/1-1:1.0/usbmisc/lp0|access"
   "$hub/1-2|none"
   "$hub/1-2/1-2:1.0/usbmisc/lp1|none"
+  # a KORVO hub: usbfs would let its holder detach the drivers of its ports
+  "$hub/1-3|none"
+  # another vendor's printer behind the KORVO hub: not ours
+  "$hub/1-3/1-3.1|none"
+  "$hub/1-3/1-3.1/1-3.1:1.0/usbmisc/lp2|none"
 )
 
 # Runs in the private namespace: scratch /run and /dev (with what umockdev
@@ -116,6 +128,11 @@ fi
 rule=$(realpath "${1:-$root/platform/linux/70-korvo-test.rules}")
 work=$(mktemp -d /tmp/korvo-udev.XXXXXX)
 trap 'rm -rf "$work"' EXIT
-{ describe_device 1 6742 2 0; describe_device 2 04b8 3 1; } > "$work/devices.umockdev"
+{
+  describe_device 1-1 6742 2 07 0
+  describe_device 1-2 04b8 3 07 1
+  describe_device 1-3 6742 4 09
+  describe_device 1-3/1-3.1 04b8 5 07 2
+} > "$work/devices.umockdev"
 echo "Checking $rule with udevadm test"
 unshare --mount bash "$0" --in-namespace "$work" "$rule"

@@ -1,9 +1,10 @@
 // Linux terminals read UTF-8: printable ASCII and valid UTF-8 pass; control
-// characters (C0, DEL, and C1 in UTF-8), bytes that are not valid UTF-8 and
-// everything else that a terminal could take for part of a control sequence
-// are escaped, one per byte.
+// characters (C0, DEL, and C1 in UTF-8), format characters, bytes that are
+// not valid UTF-8 and everything else that a terminal could take for part of
+// a control sequence are escaped, one per byte.
 #include "platform/TerminalText.h"
 
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -40,12 +41,20 @@ size_t PrintableSequence(std::string_view text) {
   if (code < lowest || code > 0x10ffff) return 0;   // overlong or beyond Unicode
   if (code >= 0xd800 && code <= 0xdfff) return 0;   // surrogate
   if (code >= 0x80 && code <= 0x9f) return 0;       // C1 control, e.g. CSI
+  if (IsFormatCharacter(code)) return 0;            // e.g. U+202E, which reverses
   return length;
 }
 
 }  // namespace
 
 bool StderrIsTerminal() { return isatty(STDERR_FILENO) == 1; }
+bool StdoutIsTerminal() { return isatty(STDOUT_FILENO) == 1; }
+
+unsigned StderrColumns() {
+  winsize size = {};
+  if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) != 0) return 0;
+  return size.ws_col;
+}
 
 std::string TerminalSafe(std::string_view text) {
   std::string safe;

@@ -57,6 +57,8 @@ struct RunSetup {
   bool noFileOverride = false;   // without the permission overrides root has
   std::string data;              // the file to send; a short text when empty
   std::string file;              // what korvo-test is given; the data's path when empty
+  std::vector<std::string> after;  // words after FILE
+  unsigned short columns = 0;    // the terminal's width; 0: not set
 };
 
 // korvo-test FILE under korvo-emu, started either with a pseudo-terminal as
@@ -69,7 +71,7 @@ class DialogRun {
   static constexpr bool kWithTerminal = true;
 
   DialogRun(const std::vector<std::string>& devices, bool withTerminal = kWithTerminal)
-      : DialogRun(devices, RunSetup{withTerminal, false, false, "", ""}) {}
+      : DialogRun(devices, RunSetup{withTerminal, false, false, "", "", {}, 0}) {}
 
   DialogRun(const std::vector<std::string>& devices, const RunSetup& setup) : setup_(setup) {
     bool withTerminal = setup.terminal;
@@ -86,6 +88,7 @@ class DialogRun {
     }
     args.insert(args.end(), {"--", KORVO_TEST_BINARY,
                              setup.file.empty() ? (fs::path(dir_.Path()) / "data.bin").string() : setup.file});
+    args.insert(args.end(), setup.after.begin(), setup.after.end());
 
     if (withTerminal) {
       termios cooked = {};
@@ -96,7 +99,10 @@ class DialogRun {
       const cc_t keys[][2] = {{VINTR, 3},  {VQUIT, 28}, {VERASE, 127}, {VKILL, 21},
                               {VEOF, 4},   {VSUSP, 26}, {VMIN, 1},     {VTIME, 0}};
       for (const auto& key : keys) cooked.c_cc[key[0]] = key[1];
-      if (openpty(&master_, &terminal_, nullptr, &cooked, nullptr) != 0) return;
+      winsize size = {};
+      size.ws_row = 24;
+      size.ws_col = setup.columns;
+      if (openpty(&master_, &terminal_, nullptr, &cooked, &size) != 0) return;
       tcgetattr(terminal_, &found_);
     }
     Start(args);
@@ -315,15 +321,18 @@ TEST(TerminalDialogTest, KeysTypedBeforeThePromptAreDiscarded) {
 }
 
 // A device's name is not ours: it must not reach the terminal as control
-// sequences (clear screen, set title, CSI in its 8-bit form), while
-// ordinary UTF-8 text shows as it is.
+// sequences (clear screen, set title, CSI in its 8-bit form) nor reorder or
+// hide text (right-to-left override, zero-width space, line separator),
+// while ordinary UTF-8 text shows as it is.
 TEST(TerminalDialogTest, ControlCharactersInNamesAreShownHarmless) {
-  DialogRun run({"vid=1111,product=%1B[2J%1B]0;owned%07Evil%0Dx",
-                 "vid=2222,product=Caf%C3%A9%C2%9B6n%9Bx"});
+  DialogRun run({"vid=1111,product=%1B[2J%1B]0;owned%07Evil%0Dx%E2%80%AEdc",
+                 "vid=2222,product=Caf%C3%A9%C2%9B6n%9Bx%E2%80%8B%E2%80%A8"});
   Outcome o = Answer(run, "q\r");
-  EXPECT_NE(o.transcript.find("    1  \\x1b[2J\\x1b]0;owned\\x07Evil\\x0dx\r\n"), std::string::npos)
+  EXPECT_NE(o.transcript.find("    1  \\x1b[2J\\x1b]0;owned\\x07Evil\\x0dx\\xe2\\x80\\xaedc\r\n"),
+            std::string::npos)
       << o.transcript;
-  EXPECT_NE(o.transcript.find("  * 2  Caf\xc3\xa9\\xc2\\x9b" "6n\\x9bx\r\n"), std::string::npos)
+  EXPECT_NE(o.transcript.find("  * 2  Caf\xc3\xa9\\xc2\\x9b" "6n\\x9bx\\xe2\\x80\\x8b\\xe2\\x80\\xa8\r\n"),
+            std::string::npos)
       << o.transcript;
   for (char c : o.transcript) {
     bool control = (c >= 0 && c < 0x20 && c != '\r' && c != '\n') || c == 0x7f;
@@ -414,6 +423,35 @@ TEST(TerminalFeedbackTest, ProgressIsShownOnATerminalAndLeavesOnlyTheRunsLines) 
   EXPECT_EQ(run.Received(kAlphaCapture), run.Data());
 }
 
+// One write of the whole file (under the platform's piece size) that lasts
+// two seconds shows the line too; on a narrow terminal every drawing stays
+// short of the last column, so that nothing wraps and the erase takes it all.
+TEST(TerminalFeedbackTest, ProgressShowsForOneLongWriteAndFitsTheTerminal) {
+  const unsigned short widths[] = {0, 20};
+  for (unsigned short columns : widths) {
+    SCOPED_TRACE(columns);
+    RunSetup setup;
+    setup.outputOnTerminal = true;
+    setup.data = std::string(512 << 10, '\x5a');
+    setup.columns = columns;
+    DialogRun run({"vid=6742,product=K1,bulk-rate=262144"}, setup);
+    ASSERT_TRUE(run.Started());
+    Outcome o = run.Finish();
+    EXPECT_EQ(o.status, 0);
+    EXPECT_NE(o.transcript.find("\r\x1b[K0.0 of 0.5 MiB  0%"), std::string::npos) << o.transcript;
+    EXPECT_EQ(Screen(o.transcript), "status:18\n");
+    EXPECT_EQ(run.Received(kAlphaCapture), run.Data());
+    if (columns == 0) continue;
+    size_t drawn = o.transcript.find("\r\x1b[K");
+    while (drawn != std::string::npos) {
+      size_t next = o.transcript.find("\r\x1b[K", drawn + 1);
+      size_t end = std::min(next, o.transcript.size());
+      EXPECT_LT(end - drawn - 4, columns) << o.transcript.substr(drawn + 4, end - drawn - 4);
+      drawn = next;
+    }
+  }
+}
+
 TEST(TerminalFeedbackTest, PipesSeeNoProgress) {
   DialogRun run({kSlowKorvo}, LongTransfer(false));
   ASSERT_TRUE(run.Started());
@@ -425,62 +463,81 @@ TEST(TerminalFeedbackTest, PipesSeeNoProgress) {
 }
 
 // After the run-ending message, a person at a terminal is told why and what
-// to do; a log keeps only the message.
+// to do; a log keeps only the message. A path shows escaped on a terminal and
+// as its own bytes in a log; options after FILE are named before the run.
 TEST(TerminalFeedbackTest, HintsFollowTheMessageOnATerminalOnly) {
+  // A file that opens but cannot be read whole (its size says 0, it holds
+  // more), under a name with a control sequence in it.
+  test::TempDir files;
+  const std::string unreadable = files.PathOf("status\x1b[2J");
+  fs::create_symlink("/proc/self/status", unreadable);
   const struct {
     const char* name;
     const char* device;
     const char* file;  // the data file when null
+    std::vector<std::string> after;  // words after FILE
+    int status;
     std::string screen;
     std::string logged;
   } cases[] = {
-      {"no permission", "vid=6742,product=K1,denied", nullptr,
+      {"no permission", "vid=6742,product=K1,denied", nullptr, {}, 1,
        "Unable to open K1\n"
        "korvo-test: /dev/bus/usb/001/002: Permission denied\n"
        "korvo-test: the udev rule 70-korvo-test.rules gives operators (the user at the seat, "
        "group plugdev) access to KORVO devices; install it, then run: udevadm control --reload "
        "&& udevadm trigger\n",
        "Unable to open K1\n"},
-      {"busy", "vid=6742,product=K1,busy", nullptr,
+      {"busy", "vid=6742,product=K1,busy", nullptr, {}, 1,
        "Unable to open K1\n"
        "korvo-test: /dev/bus/usb/001/002: Device or resource busy\n"
        "korvo-test: another program holds the device (claimed through usbfs)\n",
        "Unable to open K1\n"},
-      {"printer in use", "vid=6742,product=K1,driver=usblp,lp-busy", nullptr,
+      {"printer in use", "vid=6742,product=K1,driver=usblp,lp-busy", nullptr, {}, 1,
        "Unable to open K1\n"
        "korvo-test: /dev/usb/lp0: Device or resource busy\n"
        "korvo-test: another program is printing through the printer's node\n",
        "Unable to open K1\n"},
-      {"printer's node not writable", "vid=6742,product=K1,driver=usblp,lp-denied", nullptr,
+      {"printer's node not writable", "vid=6742,product=K1,driver=usblp,lp-denied", nullptr, {}, 1,
        "Unable to open K1\n"
        "korvo-test: /dev/usb/lp0: Permission denied\n"
        "korvo-test: the udev rule 70-korvo-test.rules gives operators (the user at the seat, "
        "group plugdev) access to KORVO devices; install it, then run: udevadm control --reload "
        "&& udevadm trigger\n",
        "Unable to open K1\n"},
-      {"usblp bound without its node", "vid=6742,product=K1,driver=usblp,lp-nonode", nullptr,
+      {"usblp bound without its node", "vid=6742,product=K1,driver=usblp,lp-nonode", nullptr, {}, 1,
        "Unable to open K1\n"
        "korvo-test: /dev/bus/usb/001/002: No such file or directory\n"
        "korvo-test: usblp drives the printer but shows no node /dev/usb/lp* for it, so nobody "
        "can tell whether it is printing: the tool leaves usblp alone\n",
        "Unable to open K1\n"},
-      {"nothing takes raw data", "vid=6742,product=K1,no-bulk-out", nullptr,
+      {"nothing takes raw data", "vid=6742,product=K1,no-bulk-out", nullptr, {}, 1,
        "Unable to open K1\n"
        "korvo-test: /dev/bus/usb/001/002: Operation not supported\n"
        "korvo-test: the device has no interface that takes raw data (a bulk OUT endpoint)\n",
        "Unable to open K1\n"},
-      {"another driver", "vid=6742,product=K1,class=8,driver=usb-storage", nullptr,
+      {"another driver", "vid=6742,product=K1,class=8,driver=usb-storage", nullptr, {}, 1,
        "Unable to open K1\n"
        "korvo-test: /dev/bus/usb/001/002: Device or resource busy\n"
        "korvo-test: the kernel driver 'usb-storage' holds the device\n",
        "Unable to open K1\n"},
-      {"write failed", "vid=6742,product=K1,vanish-after=100", nullptr,
+      {"write failed", "vid=6742,product=K1,vanish-after=100", nullptr, {}, 1,
        "status:18\nError code Write:19\nkorvo-test: error 19: No such device\n",
        "status:18\nError code Write:19\n"},
-      {"missing file", "vid=6742,product=K1", "/nonexistent/data.bin",
+      {"missing file", "vid=6742,product=K1", "/nonexistent/data.bin", {}, 1,
        "status:18\nCan not open file /nonexistent/data.bin\n"
        "korvo-test: /nonexistent/data.bin: No such file or directory\n",
        "status:18\nCan not open file /nonexistent/data.bin\n"},
+      {"control characters in the path", "vid=6742,product=K1", "/nonexistent/x\x1b]0;pwned\a\x1b[2J", {}, 1,
+       "status:18\nCan not open file /nonexistent/x\\x1b]0;pwned\\x07\\x1b[2J\n"
+       "korvo-test: /nonexistent/x\\x1b]0;pwned\\x07\\x1b[2J: No such file or directory\n",
+       "status:18\nCan not open file /nonexistent/x\x1b]0;pwned\a\x1b[2J\n"},
+      {"control characters in an unreadable path", "vid=6742,product=K1", unreadable.c_str(), {}, 1,
+       "status:18\nCan not read file " + files.PathOf("status\\x1b[2J") + "\n",
+       "status:18\nCan not read file " + unreadable + "\n"},
+      {"options after FILE", "vid=6742,product=K1", nullptr, {"--serial", "S2", "-d\x1b[2J"}, 0,
+       "korvo-test: ignored after FILE: '--serial' '-d\\x1b[2J'; options go before FILE\n"
+       "status:18\n",
+       "status:18\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -489,10 +546,11 @@ TEST(TerminalFeedbackTest, HintsFollowTheMessageOnATerminalOnly) {
       setup.outputOnTerminal = onTerminal;
       setup.noFileOverride = true;
       if (c.file) setup.file = c.file;
+      setup.after = c.after;
       DialogRun run({c.device}, setup);
       ASSERT_TRUE(run.Started());
       Outcome o = run.Finish();
-      EXPECT_EQ(o.status, 1);
+      EXPECT_EQ(o.status, c.status);
       if (onTerminal) {
         EXPECT_EQ(Screen(o.transcript), c.screen);
       } else {

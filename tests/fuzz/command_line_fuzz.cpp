@@ -19,6 +19,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
     FUZZ_REQUIRE(line.action == korvo::Action::SendFile);
     FUZZ_REQUIRE(line.file == args[0]);
     FUZZ_REQUIRE(line.selector.Empty());
+    size_t stray = 0;  // what the hint on stray options names
+    for (size_t i = 1; i < args.size(); ++i) stray += args[i].size() >= 2 && args[i][0] == '-';
+    FUZZ_REQUIRE(line.ignored.size() == stray);
   }
   if (line.action == korvo::Action::Error) {
     FUZZ_REQUIRE(!line.error.empty());

@@ -46,8 +46,8 @@ bool Usable(const std::optional<std::string>& name) {
 }
 
 // What the terminal should get, decoded by the C library rather than by the
-// code under test: each printable character as it is, every other byte as
-// \xHH.
+// code under test: each printable character as it is, every other byte (and
+// every byte of a format character) as \xHH.
 std::string ExpectedOnTerminal(std::string_view text) {
   std::string shown;
   while (!text.empty()) {
@@ -56,7 +56,8 @@ std::string ExpectedOnTerminal(std::string_view text) {
     size_t length = std::mbrtowc(&c, text.data(), text.size(), &state);
     bool decoded = length != 0 && length != static_cast<size_t>(-1) &&
                    length != static_cast<size_t>(-2);
-    bool control = c < 0x20 || (c >= 0x7f && c <= 0x9f);
+    bool control = c < 0x20 || (c >= 0x7f && c <= 0x9f) ||
+                   korvo::IsFormatCharacter(static_cast<uint32_t>(c));
     if (decoded && !control && c <= 0x10ffff) {
       shown.append(text.substr(0, length));
       text.remove_prefix(length);

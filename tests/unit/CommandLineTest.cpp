@@ -63,7 +63,6 @@ TEST(CommandLineTest, ArgumentsGiveTheActionTheSelectorAndTheFile) {
       {{"-s", "/7", "f"}, {Action::SendFile, "f", {}, {}, {}, 7, {}, ""}},
       {{"--serial", "K1 0042", "f"}, {Action::SendFile, "f", {}, {}, {}, {}, "K1 0042", ""}},
       {{"--serial=-x", "--", "-y"}, {Action::SendFile, "-y", {}, {}, {}, {}, "-x", ""}},
-      {{"--serial="}, {Action::SendFile, "", {}, {}, {}, {}, "", ""}},
       {{"--serial", "-d"}, {Action::SendFile, "", {}, {}, {}, {}, "-d", ""}},
       // Usage errors: one line, naming the problem.
       {{"-x"}, Refused("unknown option '-x'")},
@@ -73,6 +72,8 @@ TEST(CommandLineTest, ArgumentsGiveTheActionTheSelectorAndTheFile) {
       {{"-d"}, Refused("option '-d' needs a value")},
       {{"-s"}, Refused("option '-s' needs a value")},
       {{"--serial"}, Refused("option '--serial' needs a value")},
+      {{"--serial=", "f"}, Refused("option '--serial' needs a value")},
+      {{"--serial", "", "f"}, Refused("option '--serial' needs a value")},
       {{"--help=yes"}, Refused("option '--help' takes no value")},
       {{"-d", "zz"}, Refused("invalid -d 'zz': expected VID[:PID] in hex, e.g. 6742:0001")},
       {{"-d", "12345"}, Refused("invalid -d '12345': expected VID[:PID] in hex, e.g. 6742:0001")},
@@ -107,6 +108,33 @@ TEST(CommandLineTest, ArgumentsGiveTheActionTheSelectorAndTheFile) {
     EXPECT_EQ(line.selector.address, e.address);
     EXPECT_EQ(line.selector.serial, e.serial);
   }
+}
+
+// Words after FILE change nothing in the run; those that look like options
+// are kept for the hint that says they were ignored.
+TEST(CommandLineTest, OptionsAfterFileAreKeptAsIgnored) {
+  const struct {
+    std::vector<std::string> args;
+    std::vector<std::string> ignored;
+  } cases[] = {
+      {{"f"}, {}},
+      {{"f", "g", "-", "h"}, {}},
+      {{"f", "--serial", "S2"}, {"--serial"}},
+      {{"-d", "6742", "f", "-s", "1:2", "--list=x", "-"}, {"-s", "--list=x"}},
+      {{"--", "-f", "-x", "--"}, {"-x", "--"}},
+      {{"--"}, {}},
+  };
+  for (const auto& c : cases) {
+    std::string shown;
+    for (const std::string& arg : c.args) shown += "[" + arg + "] ";
+    SCOPED_TRACE(shown);
+    CommandLine line = ParseCommandLine(c.args);
+    EXPECT_EQ(line.action, Action::SendFile);
+    EXPECT_EQ(line.ignored, c.ignored);
+  }
+  CommandLine line = ParseCommandLine({"f", "--serial", "S2"});
+  EXPECT_EQ(line.file, "f");
+  EXPECT_FALSE(line.selector.serial);
 }
 
 }  // namespace

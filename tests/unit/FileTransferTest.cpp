@@ -161,18 +161,25 @@ TEST(TransferProgressTest, LineTellsBytesPercentRateAndTimeLeft) {
   const struct {
     uint64_t sent, total;
     double seconds;
+    unsigned columns;  // 0: the width is not known
     const char* line;
   } cases[] = {
-      {0, 4 * kMiB, 1.0, "0.0 of 4.0 MiB  0%"},  // no rate before the first byte
-      {kMiB, 4 * kMiB, 0.0, "1.0 of 4.0 MiB  25%"},
-      {kMiB, 4 * kMiB, 1.0, "1.0 of 4.0 MiB  25%  1.0 MiB/s  0:03 left"},
-      {60 * kMiB, 1000 * kMiB, 2.0, "60.0 of 1000.0 MiB  6%  30.0 MiB/s  0:31 left"},
-      {kMiB, 600 * kMiB, 1.0, "1.0 of 600.0 MiB  0%  1.0 MiB/s  9:59 left"},
-      {0, 0, 1.0, "0.0 of 0.0 MiB  100%"},
-      {3 * kMiB / 2, 3 * kMiB, 0.5, "1.5 of 3.0 MiB  50%  3.0 MiB/s  0:01 left"},
+      {0, 4 * kMiB, 1.0, 0, "0.0 of 4.0 MiB  0%"},  // no rate before the first byte
+      {kMiB, 4 * kMiB, 0.0, 0, "1.0 of 4.0 MiB  25%"},
+      {kMiB, 4 * kMiB, 1.0, 0, "1.0 of 4.0 MiB  25%  1.0 MiB/s  0:03 left"},
+      {60 * kMiB, 1000 * kMiB, 2.0, 0, "60.0 of 1000.0 MiB  6%  30.0 MiB/s  0:31 left"},
+      {kMiB, 600 * kMiB, 1.0, 0, "1.0 of 600.0 MiB  0%  1.0 MiB/s  9:59 left"},
+      {0, 0, 1.0, 0, "0.0 of 0.0 MiB  100%"},
+      {3 * kMiB / 2, 3 * kMiB, 0.5, 0, "1.5 of 3.0 MiB  50%  3.0 MiB/s  0:01 left"},
+      // Never into the last column, where the terminal would wrap the line.
+      {kMiB, 4 * kMiB, 1.0, 80, "1.0 of 4.0 MiB  25%  1.0 MiB/s  0:03 left"},
+      {kMiB, 4 * kMiB, 1.0, 42, "1.0 of 4.0 MiB  25%  1.0 MiB/s  0:03 left"},
+      {kMiB, 4 * kMiB, 1.0, 41, "1.0 of 4.0 MiB  25%  1.0 MiB/s  0:03 lef"},
+      {kMiB, 4 * kMiB, 1.0, 20, "1.0 of 4.0 MiB  25%"},
+      {kMiB, 4 * kMiB, 1.0, 1, ""},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(ProgressText(c.sent, c.total, c.seconds), c.line);
+    EXPECT_EQ(ProgressText(c.sent, c.total, c.seconds, c.columns), c.line);
   }
 }
 

@@ -80,6 +80,25 @@ TEST_F(TestSequenceTest, NoDeviceEndsWithZeroAndSaysSo) {
   EXPECT_EQ(r.err, "No KORVO devices to test\n");
 }
 
+// A selector asks for a device: none at all is a failure, as no match is.
+TEST_F(TestSequenceTest, NoDeviceForASelectorEndsWithOneNamingIt) {
+  const struct {
+    std::vector<std::string> args;
+    std::string err;
+  } cases[] = {
+      {{"--serial", "K2", "data.bin"}, "No device matches --serial K2\n"},
+      {{"-d", "6742", "data.bin"}, "No device matches -d 6742\n"},
+      {{"-l", "-d", ":2"}, "No device matches -d :0002\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.err);
+    RunResult r = RunSequenceWith(c.args);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, c.err);
+    EXPECT_EQ(r.out, "");
+  }
+}
+
 TEST_F(TestSequenceTest, SeveralDevicesNoneOfKorvoAndNoChoiceEndWithOneSilently) {
   Discovery().interfaces = {Interface("/dev/a#vid_1111", "A"), Interface("/dev/b#vid_2222", "B")};
   struct Case {
