@@ -29,6 +29,12 @@ class Process {
   // to run it in, else this process's.
   bool Start(const std::vector<std::string>& argv, Stdout stdoutMode = Stdout::Captured,
              const char* desktop = nullptr);
+  // Windows: the next Start makes the program the first of a console process
+  // group of its own (CREATE_NEW_PROCESS_GROUP), which console control events
+  // can address by its id. POSIX: it always has a session of its own.
+  void InOwnProcessGroup() { ownGroup_ = true; }
+  // The process id while it runs.
+  unsigned long Id() const;
   // Waits for the end, at most `milliseconds`; false when it has not ended
   // (it is then stopped, with what it started).
   bool Wait(unsigned milliseconds);
@@ -42,6 +48,7 @@ class Process {
   TempDir outputs_;
   std::intptr_t process_ = 0;  // POSIX: the pid; Windows: the process handle
   int status_ = -1;
+  bool ownGroup_ = false;
 };
 
 struct ProcessResult {

@@ -15,6 +15,8 @@ Process::~Process() {
   if (process_ > 0) Wait(0);
 }
 
+unsigned long Process::Id() const { return static_cast<unsigned long>(process_); }
+
 bool Process::Start(const std::vector<std::string>& argv, Stdout stdoutMode, const char*) {
   // Everything the child needs is made before the fork: it may only make
   // system calls until exec.

@@ -41,7 +41,8 @@ bool Process::Start(const std::vector<std::string>& argv, Stdout, const char* de
     startup.hStdOutput = output;
     startup.hStdError = errors;
     PROCESS_INFORMATION info = {};
-    started = CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
+    DWORD flags = ownGroup_ ? CREATE_NEW_PROCESS_GROUP : 0;
+    started = CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, flags, nullptr,
                              nullptr, &startup, &info) != FALSE;
     if (started) {
       CloseHandle(info.hThread);
@@ -53,6 +54,8 @@ bool Process::Start(const std::vector<std::string>& argv, Stdout, const char* de
   }
   return started;
 }
+
+unsigned long Process::Id() const { return GetProcessId(reinterpret_cast<HANDLE>(process_)); }
 
 bool Process::Wait(unsigned milliseconds) {
   HANDLE process = reinterpret_cast<HANDLE>(process_);

@@ -353,6 +353,73 @@ TEST_F(ProgramOnDriverTest, HeldWriteIsCancelledWhenTheProgramIsEnded) {
   if (device) CloseDevice(device);
 }
 
+// Ctrl-C or Ctrl-Break during a write the device holds: the program cancels
+// the write, closes the device and ends as Windows ends a program on Ctrl-C,
+// with nothing sent or printed after the status line. The test shares a
+// console of its own with the program and ignores the event itself.
+class ConsoleControlTest : public ProgramOnDriverTest {
+ protected:
+  void SetUp() override {
+    ProgramOnDriverTest::SetUp();
+    if (IsSkipped()) return;
+    // Under Wine a program started from a Unix shell has no console to send
+    // events through, only a stand-in for one.
+    FreeConsole();
+    ASSERT_TRUE(AllocConsole()) << GetLastError();
+    ASSERT_TRUE(SetConsoleCtrlHandler(Ignore, TRUE));
+    KorvoDeviceSettings settings = PresentDevice();
+    settings.holdWrites = 1;
+    Plug(settings);
+    ASSERT_TRUE(test::WriteWhole(dataFile_, Pattern(1000)));
+  }
+  void TearDown() override {
+    SetConsoleCtrlHandler(Ignore, FALSE);
+    FreeConsole();
+  }
+  static BOOL WINAPI Ignore(DWORD) { return TRUE; }
+
+  // Starts the program and waits until the device holds its write.
+  void StartUntilTheWriteIsHeld(test::Process& program) {
+    ASSERT_TRUE(program.Start(Argv()));
+    ASSERT_TRUE(WaitFor([](const KorvoDeviceCounters& c) { return c.heldWrites == 1; }));
+  }
+
+  void ExpectEndedAsInterrupted(test::Process& program) {
+    ASSERT_TRUE(program.Wait(20000)) << "the event did not end the program";
+    EXPECT_EQ(static_cast<DWORD>(program.Status()), static_cast<DWORD>(STATUS_CONTROL_C_EXIT));
+    EXPECT_EQ(program.Out(), "status:00\r\n");
+    EXPECT_EQ(program.Err(), "");
+    KorvoDeviceCounters counters = device_->Counters();
+    EXPECT_EQ(counters.cancelledWrites, 1u);
+    EXPECT_EQ(counters.writes, 1u);  // none after the cancel
+    EXPECT_EQ(counters.openNow, 0u);
+    EXPECT_EQ(device_->Received(), "");
+  }
+};
+
+TEST_F(ConsoleControlTest, CtrlCDuringAHeldWriteCancelsItAndEndsAsInterrupted) {
+  test::Process program;
+  StartUntilTheWriteIsHeld(program);
+  // Group 0: every process on the console, this one included.
+  ASSERT_TRUE(GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0)) << GetLastError();
+  ExpectEndedAsInterrupted(program);
+}
+
+// A program in a process group of its own ignores Ctrl-C (Windows disables it
+// there); Ctrl-Break still reaches it, addressed to the group.
+TEST_F(ConsoleControlTest, CtrlBreakToTheProgramsOwnGroupDoesTheSame) {
+  test::Process program;
+  program.InOwnProcessGroup();
+  StartUntilTheWriteIsHeld(program);
+  if (!GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, program.Id())) {
+    DWORD error = GetLastError();
+    // Wine 8.0's server passes Ctrl-C on and nothing else.
+    if (RunningUnderWine()) GTEST_SKIP() << "this Wine sends no Ctrl-Break (error " << error << ")";
+    FAIL() << "GenerateConsoleCtrlEvent: error " << error;
+  }
+  ExpectEndedAsInterrupted(program);
+}
+
 // A write on its own thread, for a device that holds it.
 struct HeldWrite {
   static DWORD WINAPI Run(void* parameter) {
