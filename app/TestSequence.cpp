@@ -1,5 +1,6 @@
 #include "app/TestSequence.h"
 
+#include <cstdio>
 #include <iostream>
 #include <optional>
 #include <string>
@@ -17,6 +18,7 @@
 #include "discovery/SelectDlg.h"
 #include "platform/DeviceInterfaces.h"
 #include "platform/Framework.h"
+#include "platform/TerminalText.h"
 
 namespace korvo {
 
@@ -34,7 +36,7 @@ std::optional<int> AskOperator(const DeviceList& devices) {
 
 // A usage error: the problem and where to look, before any device work.
 int RefuseUsage(const std::string& problem) {
-  std::cerr << "korvo-test: " << problem << "\nTry 'korvo-test --help'." << std::endl;
+  WriteText(stderr, "korvo-test: " + problem + "\nTry 'korvo-test --help'.\n");
   return 1;
 }
 
@@ -74,13 +76,13 @@ int RunTestSequence(int argc, char* argv[]) {
   }
   if (!line.selector.Empty() &&
       devices.KeepOnly([&](const DeviceEntry& e) { return Matches(line.selector, e); }) == 0) {
-    std::cerr << "No device matches " << DescribeSelector(line.selector) << std::endl;
+    WriteText(stderr, "No device matches " + DescribeSelector(line.selector) + "\n");
     return 1;
   }
 
   if (line.action == Action::List) {
-    std::cout << DeviceListing(devices, ChooseDevice(devices), DiscoveryKnowsBusAddress())
-              << std::flush;
+    WriteText(stdout, DeviceListing(devices, ChooseDevice(devices), DiscoveryKnowsBusAddress()));
+    std::fflush(stdout);
     return 0;
   }
 

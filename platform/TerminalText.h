@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdio>
 #include <string>
 #include <string_view>
 
@@ -15,5 +16,12 @@ bool StderrIsTerminal();
 // sequence) shows as \xHH. A device's name is not ours, so it must not do
 // any of that, nor forge a line of the tool's own output.
 std::string TerminalSafe(std::string_view text);
+
+// Writes `text` to `stream` (stdout or stderr). A Windows console is given
+// it as characters, read in the system's ANSI code page (the one device
+// names and file names come in), so that it shows whatever the console's
+// own code page; pipes and files, and every stream on Linux, get the bytes
+// as they are.
+void WriteText(std::FILE* stream, std::string_view text);
 
 }  // namespace korvo

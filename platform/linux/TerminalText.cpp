@@ -47,6 +47,10 @@ size_t PrintableSequence(std::string_view text) {
 
 bool StderrIsTerminal() { return isatty(STDERR_FILENO) == 1; }
 
+void WriteText(std::FILE* stream, std::string_view text) {
+  std::fwrite(text.data(), 1, text.size(), stream);
+}
+
 std::string TerminalSafe(std::string_view text) {
   std::string safe;
   safe.reserve(text.size());

@@ -12,8 +12,9 @@ namespace korvo::test {
 
 // Where the child's stdout goes: to a file of its own, or (POSIX) into a
 // pipe that nobody reads any more, as in `command | true` (writes fail with
-// EPIPE or SIGPIPE).
-enum class Stdout { Captured, ReaderGone };
+// EPIPE or SIGPIPE), or (Windows) with stderr to this process's console,
+// where it is seen and not captured.
+enum class Stdout { Captured, ReaderGone, Console };
 
 // A program started with stdin empty and stdout and stderr going to files of
 // its own. On POSIX it has no controlling terminal, as in a CI job, and

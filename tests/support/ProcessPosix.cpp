@@ -25,6 +25,7 @@ bool Process::Start(const std::vector<std::string>& argv, Stdout stdoutMode, con
   std::vector<char*> args;
   for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
+  if (stdoutMode == Stdout::Console) return false;  // Windows only
   int readerGone[2] = {-1, -1};
   if (stdoutMode == Stdout::ReaderGone) {
     if (pipe2(readerGone, O_CLOEXEC) != 0) return false;
