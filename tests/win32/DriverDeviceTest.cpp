@@ -2,8 +2,12 @@
 // KORVO device, found through SetupAPI and opened by its interface path.
 // Skipped, with the reason, where the driver cannot be loaded.
 #include <windows.h>
+#include <newdev.h>
+#include <setupapi.h>
 
 #include <gtest/gtest.h>
+
+#include <cstring>
 
 #include <optional>
 #include <string>
@@ -214,6 +218,41 @@ TEST_F(DriverDeviceTest, SecondOpenIsRefusedWhileTheDeviceIsHeld) {
   EXPECT_TRUE(WriteDevice(again, "again", 5, &written));
   CloseDevice(again);
   EXPECT_EQ(device_->Received(), "heldagain");
+}
+
+// --- 32-bit programs on 64-bit Windows -----------------------------------
+
+bool IsWow64() {
+  BOOL wow64 = FALSE;
+  return IsWow64Process(GetCurrentProcess(), &wow64) && wow64;
+}
+
+// 64-bit Windows loads 64-bit drivers only; a 32-bit program meets the one
+// the 64-bit installer put in (tools/windows/run-tests.sh).
+TEST_F(DriverDeviceTest, ThirtyTwoBitProgramMeetsThe64BitDriver) {
+  if (!IsWow64()) GTEST_SKIP() << "not a 32-bit program on 64-bit Windows";
+  // "sysnative": the 64-bit system folder, which WoW64 redirection hides.
+  std::string image = test::ReadWhole("C:\\windows\\sysnative\\drivers\\korvo-driver.sys");
+  ASSERT_GT(image.size(), 0x200u) << "no 64-bit korvo-driver.sys installed";
+  IMAGE_DOS_HEADER dos;
+  std::memcpy(&dos, image.data(), sizeof dos);
+  IMAGE_FILE_HEADER header;
+  ASSERT_LT(static_cast<size_t>(dos.e_lfanew) + 4 + sizeof header, image.size());
+  std::memcpy(&header, image.data() + dos.e_lfanew + 4, sizeof header);
+  EXPECT_EQ(header.Machine, IMAGE_FILE_MACHINE_AMD64);
+}
+
+// And a 32-bit installer is refused there. Wine's
+// UpdateDriverForPlugAndPlayDevices has no such check (README): there it
+// would install the 32-bit driver beside the 64-bit one.
+TEST(DriverInstallTest, ThirtyTwoBitInstallerIsRefusedOn64BitWindows) {
+  if (!IsWow64()) GTEST_SKIP() << "not a 32-bit program on 64-bit Windows";
+  if (RunningUnderWine()) GTEST_SKIP() << "Wine does not refuse 32-bit installers (README)";
+  const std::string inf = DosPathOfUnixPath(KORVO_DRIVER_DIR "/korvo-driver.inf");
+  BOOL reboot = FALSE;
+  EXPECT_FALSE(UpdateDriverForPlugAndPlayDevicesA(nullptr, "Root\\KorvoTestDevice", inf.c_str(),
+                                                  INSTALLFLAG_FORCE, &reboot));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_IN_WOW64));
 }
 
 // --- korvo-test.exe end to end ------------------------------------------
