@@ -1,5 +1,6 @@
 #include "app/TestSequence.h"
 
+#include <cstdio>
 #include <iostream>
 #include <optional>
 #include <string>
@@ -45,7 +46,7 @@ void ShowIgnoredOptions(const std::vector<std::string>& ignored) {
 
 // A usage error: the problem and where to look, before any device work.
 int RefuseUsage(const std::string& problem) {
-  std::cerr << "korvo-test: " << problem << "\nTry 'korvo-test --help'." << std::endl;
+  WriteText(stderr, "korvo-test: " + problem + "\nTry 'korvo-test --help'.\n");
   return 1;
 }
 
@@ -89,13 +90,13 @@ int RunTestSequence(int argc, char* argv[]) {
   }
   if (!line.selector.Empty() &&
       devices.KeepOnly([&](const DeviceEntry& e) { return Matches(line.selector, e); }) == 0) {
-    std::cerr << "No device matches " << DescribeSelector(line.selector) << std::endl;
+    WriteText(stderr, "No device matches " + DescribeSelector(line.selector) + "\n");
     return 1;
   }
 
   if (line.action == Action::List) {
-    std::cout << DeviceListing(devices, ChooseDevice(devices), DiscoveryKnowsBusAddress())
-              << std::flush;
+    WriteText(stdout, DeviceListing(devices, ChooseDevice(devices), DiscoveryKnowsBusAddress()));
+    std::fflush(stdout);
     return 0;
   }
 

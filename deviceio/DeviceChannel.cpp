@@ -2,7 +2,6 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <iostream>
 
 #include "deviceio/OperatorHints.h"
 #include "platform/ErrorNumber.h"
@@ -25,7 +24,7 @@ Device* OpenAndShowPortStatus(const std::string& path, const std::string& descri
   if (!device) {
     // The description is the device's own text: escaped, it can neither
     // drive the terminal nor pass for a line of ours.
-    std::cerr << "Unable to open " << TerminalSafe(description) << std::endl;
+    WriteText(stderr, "Unable to open " + TerminalSafe(description) + "\n");
     const OpenFailure& failure = LastOpenFailure();
     std::vector<std::string> hints = {failure.node + ": " + ErrorText(failure.error)};
     if (failure.gone) hints.push_back("the device is gone since it was listed: check its cable and power");

@@ -50,7 +50,7 @@ TransferResult SendFile(const char* path, Device* device) {
   InputFile* file = OpenInputFile(path);
   if (!file) {
     int error = LastErrorNumber();
-    std::printf("Can not open file %s\n", Shown(path).c_str());
+    WriteText(stdout, std::string("Can not open file ") + Shown(path) + "\n");
     ShowHints({*path ? TerminalSafe(path) + ": " + ErrorText(error)
                      : std::string("no FILE was given; see korvo-test --help")});
     return TransferResult::FileNotOpened;  // the device stays open
@@ -59,7 +59,7 @@ TransferResult SendFile(const char* path, Device* device) {
   uint64_t size = 0;
   FileBuffer buffer = ReadWholeFile(file, &size);
   if (!buffer) {
-    std::printf("Can not read file %s\n", Shown(path).c_str());
+    WriteText(stdout, std::string("Can not read file ") + Shown(path) + "\n");
     CloseInputFile(file);
     CloseDevice(device);  // nothing more will use it
     return TransferResult::FileNotRead;

@@ -9,7 +9,7 @@ namespace korvo {
 void ShowHints(const std::vector<std::string>& lines) {
   if (lines.empty() || !StderrIsTerminal()) return;
   std::fflush(stdout);
-  for (const std::string& line : lines) std::fprintf(stderr, "korvo-test: %s\n", line.c_str());
+  for (const std::string& line : lines) WriteText(stderr, "korvo-test: " + line + "\n");
   std::fflush(stderr);
 }
 

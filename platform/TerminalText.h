@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <string_view>
 
@@ -29,5 +30,11 @@ std::string TerminalSafe(std::string_view text);
 // characters, the byte order mark, the soft hyphen, tags) and the line and
 // paragraph separators U+2028 and U+2029. FormatCharacters.cpp, portable.
 bool IsFormatCharacter(uint32_t code);
+// Writes `text` to `stream` (stdout or stderr). A Windows console is given
+// it as characters, read in the system's ANSI code page (the one device
+// names and file names come in), so that it shows whatever the console's
+// own code page; pipes and files, and every stream on Linux, get the bytes
+// as they are.
+void WriteText(std::FILE* stream, std::string_view text);
 
 }  // namespace korvo

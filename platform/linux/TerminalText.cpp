@@ -56,6 +56,10 @@ unsigned StderrColumns() {
   return size.ws_col;
 }
 
+void WriteText(std::FILE* stream, std::string_view text) {
+  std::fwrite(text.data(), 1, text.size(), stream);
+}
+
 std::string TerminalSafe(std::string_view text) {
   std::string safe;
   safe.reserve(text.size());

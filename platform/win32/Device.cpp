@@ -2,7 +2,8 @@
 // path with plain file calls and one control request.
 #include "platform/Device.h"
 
-#include <windows.h>
+#include "platform/win32/Win32.h"
+
 #include <winioctl.h>
 #include <usbprint.h>
 
@@ -41,7 +42,10 @@ OpenFailure g_found;
 Device* OpenDevice(const std::string& path) {
   HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                               OPEN_EXISTING, 0, nullptr);
-  if (handle != INVALID_HANDLE_VALUE) return reinterpret_cast<Device*>(handle);
+  if (handle != INVALID_HANDLE_VALUE) {
+    ArmConsoleControl(handle);
+    return reinterpret_cast<Device*>(handle);
+  }
   DWORD error = GetLastError();
   g_found = {path, static_cast<int>(error), false, ""};
   g_found.gone = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
@@ -59,8 +63,10 @@ const OpenFailure& LastOpenFailure() { return g_found; }
 bool QueryPortStatus(Device* device, const void* input, uint32_t inputLength, void* reply,
                      uint32_t replyLength, uint32_t* replyCount) {
   DWORD returned = 0;
+  BeginDeviceRequest();
   BOOL ok = DeviceIoControl(HandleOf(device), kGetPortStatus, const_cast<void*>(input), inputLength,
                             reply, replyLength, &returned, nullptr);
+  EndDeviceRequest();
   *replyCount = returned;
   return ok != FALSE;
 }
@@ -77,7 +83,10 @@ bool WriteDevice(Device* device, const void* data, uint64_t length, uint64_t* wr
   do {
     DWORD chunk = static_cast<DWORD>(std::min(length - *written, pieceLimit));
     DWORD done = 0;
-    if (!WriteFile(HandleOf(device), bytes + *written, chunk, &done, nullptr)) {
+    BeginDeviceRequest();
+    BOOL ok = WriteFile(HandleOf(device), bytes + *written, chunk, &done, nullptr);
+    EndDeviceRequest();
+    if (!ok) {
       DWORD error = GetLastError();
       if (!IsTooLargeForTheSystem(error) || chunk <= kSmallestPiece) return false;
       *written += done;
@@ -94,6 +103,9 @@ bool WriteDevice(Device* device, const void* data, uint64_t length, uint64_t* wr
   return true;
 }
 
-void CloseDevice(Device* device) { CloseHandle(HandleOf(device)); }
+void CloseDevice(Device* device) {
+  DisarmConsoleControl(HandleOf(device));
+  CloseHandle(HandleOf(device));
+}
 
 }  // namespace korvo

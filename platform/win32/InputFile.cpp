@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <limits>
 #include <new>
+#include <string>
 
 namespace korvo {
 
@@ -26,9 +27,14 @@ InputFile* OpenInputFile(const char* path) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;
   }
+  // The path comes in the ANSI code page. The wide call takes it whatever
+  // its length where long paths are allowed; the ANSI one may not.
+  int length = MultiByteToWideChar(CP_ACP, 0, path, -1, nullptr, 0);
+  std::wstring widePath(static_cast<size_t>(length > 0 ? length : 1), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, path, -1, widePath.data(), length);
   // No sharing: the open fails while another program holds the file. A
   // directory cannot be opened this way.
-  HANDLE handle = CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+  HANDLE handle = CreateFileW(widePath.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return nullptr;
   return reinterpret_cast<InputFile*>(handle);

@@ -1,12 +1,16 @@
-// The console shows text in the system's code page, where every byte from
-// 0x80 up is part of a character: the C0 controls and DEL are escaped, and so
-// are the code page's invisible format characters (the soft hyphen of 1252,
-// the direction marks of 1255 and 1256).
+// Text for the console. The program's text is in the ANSI code page, where
+// every byte from 0x80 up is part of a character: the C0 controls and DEL are
+// escaped, and so are the code page's invisible format characters (the soft
+// hyphen of 1252, the direction marks of 1255 and 1256). The console reads
+// bytes in its own code page (the OEM one unless someone changed it), so text
+// goes to it as UTF-16 instead.
 #include "platform/TerminalText.h"
 
 #include <windows.h>
+#include <io.h>
 
 #include <cstdio>
+#include <string>
 
 namespace korvo {
 
@@ -26,6 +30,35 @@ unsigned StderrColumns() {
   CONSOLE_SCREEN_BUFFER_INFO info;
   if (!GetConsoleScreenBufferInfo(GetStdHandle(STD_ERROR_HANDLE), &info)) return 0;
   return static_cast<unsigned>(info.srWindow.Right - info.srWindow.Left + 1);
+}
+
+void WriteText(std::FILE* stream, std::string_view text) {
+  auto console = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+  DWORD mode = 0;
+  if (text.empty() || !GetConsoleMode(console, &mode)) {
+    std::fwrite(text.data(), 1, text.size(), stream);
+    return;
+  }
+  // What the stream holds goes first; and the line ends are the ones the C
+  // runtime's text mode would have written.
+  std::fflush(stream);
+  std::string lines;
+  for (char c : text) {
+    if (c == '\n') lines += '\r';
+    lines += c;
+  }
+  int length = MultiByteToWideChar(CP_ACP, 0, lines.data(), static_cast<int>(lines.size()), nullptr, 0);
+  std::wstring wide(static_cast<size_t>(length), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, lines.data(), static_cast<int>(lines.size()), wide.data(), length);
+  for (size_t done = 0; done < wide.size();) {
+    DWORD written = 0;
+    if (!WriteConsoleW(console, wide.data() + done, static_cast<DWORD>(wide.size() - done), &written,
+                       nullptr) ||
+        written == 0) {
+      return;
+    }
+    done += written;
+  }
 }
 
 std::string TerminalSafe(std::string_view text) {

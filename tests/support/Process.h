@@ -12,8 +12,9 @@ namespace korvo::test {
 
 // Where the child's stdout goes: to a file of its own, or (POSIX) into a
 // pipe that nobody reads any more, as in `command | true` (writes fail with
-// EPIPE or SIGPIPE).
-enum class Stdout { Captured, ReaderGone };
+// EPIPE or SIGPIPE), or (Windows) with stderr to this process's console,
+// where it is seen and not captured.
+enum class Stdout { Captured, ReaderGone, Console };
 
 // A program started with stdin empty and stdout and stderr going to files of
 // its own. On POSIX it has no controlling terminal, as in a CI job, and
@@ -29,6 +30,12 @@ class Process {
   // to run it in, else this process's.
   bool Start(const std::vector<std::string>& argv, Stdout stdoutMode = Stdout::Captured,
              const char* desktop = nullptr);
+  // Windows: the next Start makes the program the first of a console process
+  // group of its own (CREATE_NEW_PROCESS_GROUP), which console control events
+  // can address by its id. POSIX: it always has a session of its own.
+  void InOwnProcessGroup() { ownGroup_ = true; }
+  // The process id while it runs.
+  unsigned long Id() const;
   // Waits for the end, at most `milliseconds`; false when it has not ended
   // (it is then stopped, with what it started).
   bool Wait(unsigned milliseconds);
@@ -44,6 +51,7 @@ class Process {
   TempDir outputs_;
   std::intptr_t process_ = 0;  // POSIX: the pid; Windows: the process handle
   int status_ = -1;
+  bool ownGroup_ = false;
 };
 
 struct ProcessResult {

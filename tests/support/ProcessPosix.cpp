@@ -15,6 +15,8 @@ Process::~Process() {
   if (process_ > 0) Wait(0);
 }
 
+unsigned long Process::Id() const { return static_cast<unsigned long>(process_); }
+
 bool Process::Start(const std::vector<std::string>& argv, Stdout stdoutMode, const char*) {
   // Everything the child needs is made before the fork: it may only make
   // system calls until exec.
@@ -23,6 +25,7 @@ bool Process::Start(const std::vector<std::string>& argv, Stdout stdoutMode, con
   std::vector<char*> args;
   for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
+  if (stdoutMode == Stdout::Console) return false;  // Windows only
   int readerGone[2] = {-1, -1};
   if (stdoutMode == Stdout::ReaderGone) {
     if (pipe2(readerGone, O_CLOEXEC) != 0) return false;

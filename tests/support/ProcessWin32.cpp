@@ -21,13 +21,20 @@ Process::~Process() {
   CloseHandle(reinterpret_cast<HANDLE>(process_));
 }
 
-bool Process::Start(const std::vector<std::string>& argv, Stdout, const char* desktop) {
+bool Process::Start(const std::vector<std::string>& argv, Stdout stdoutMode, const char* desktop) {
   // Each word quoted for CreateProcess (the words here hold no quotes).
   std::string commandLine;
   for (const std::string& word : argv) commandLine += (commandLine.empty() ? "\"" : " \"") + word + "\"";
   HANDLE input = InheritableFile("NUL", GENERIC_READ, OPEN_EXISTING);
   HANDLE output = InheritableFile(outputs_.PathOf("out"), GENERIC_WRITE, CREATE_ALWAYS);
   HANDLE errors = InheritableFile(outputs_.PathOf("err"), GENERIC_WRITE, CREATE_ALWAYS);
+  if (stdoutMode == Stdout::Console) {
+    // A console handle takes reads too: the console asks for both.
+    for (HANDLE* stream : {&output, &errors}) {
+      if (*stream != INVALID_HANDLE_VALUE) CloseHandle(*stream);
+      *stream = InheritableFile("CONOUT$", GENERIC_READ | GENERIC_WRITE, OPEN_EXISTING);
+    }
+  }
 
   bool started = false;
   if (input != INVALID_HANDLE_VALUE && output != INVALID_HANDLE_VALUE &&
@@ -41,7 +48,8 @@ bool Process::Start(const std::vector<std::string>& argv, Stdout, const char* de
     startup.hStdOutput = output;
     startup.hStdError = errors;
     PROCESS_INFORMATION info = {};
-    started = CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
+    DWORD flags = ownGroup_ ? CREATE_NEW_PROCESS_GROUP : 0;
+    started = CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, flags, nullptr,
                              nullptr, &startup, &info) != FALSE;
     if (started) {
       CloseHandle(info.hThread);
@@ -53,6 +61,8 @@ bool Process::Start(const std::vector<std::string>& argv, Stdout, const char* de
   }
   return started;
 }
+
+unsigned long Process::Id() const { return GetProcessId(reinterpret_cast<HANDLE>(process_)); }
 
 bool Process::Wait(unsigned milliseconds) {
   HANDLE process = reinterpret_cast<HANDLE>(process_);

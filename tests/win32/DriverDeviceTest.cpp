@@ -2,8 +2,12 @@
 // KORVO device, found through SetupAPI and opened by its interface path.
 // Skipped, with the reason, where the driver cannot be loaded.
 #include <windows.h>
+#include <newdev.h>
+#include <setupapi.h>
 
 #include <gtest/gtest.h>
+
+#include <cstring>
 
 #include <optional>
 #include <string>
@@ -216,6 +220,41 @@ TEST_F(DriverDeviceTest, SecondOpenIsRefusedWhileTheDeviceIsHeld) {
   EXPECT_EQ(device_->Received(), "heldagain");
 }
 
+// --- 32-bit programs on 64-bit Windows -----------------------------------
+
+bool IsWow64() {
+  BOOL wow64 = FALSE;
+  return IsWow64Process(GetCurrentProcess(), &wow64) && wow64;
+}
+
+// 64-bit Windows loads 64-bit drivers only; a 32-bit program meets the one
+// the 64-bit installer put in (tools/windows/run-tests.sh).
+TEST_F(DriverDeviceTest, ThirtyTwoBitProgramMeetsThe64BitDriver) {
+  if (!IsWow64()) GTEST_SKIP() << "not a 32-bit program on 64-bit Windows";
+  // "sysnative": the 64-bit system folder, which WoW64 redirection hides.
+  std::string image = test::ReadWhole("C:\\windows\\sysnative\\drivers\\korvo-driver.sys");
+  ASSERT_GT(image.size(), 0x200u) << "no 64-bit korvo-driver.sys installed";
+  IMAGE_DOS_HEADER dos;
+  std::memcpy(&dos, image.data(), sizeof dos);
+  IMAGE_FILE_HEADER header;
+  ASSERT_LT(static_cast<size_t>(dos.e_lfanew) + 4 + sizeof header, image.size());
+  std::memcpy(&header, image.data() + dos.e_lfanew + 4, sizeof header);
+  EXPECT_EQ(header.Machine, IMAGE_FILE_MACHINE_AMD64);
+}
+
+// And a 32-bit installer is refused there. Wine's
+// UpdateDriverForPlugAndPlayDevices has no such check (README): there it
+// would install the 32-bit driver beside the 64-bit one.
+TEST(DriverInstallTest, ThirtyTwoBitInstallerIsRefusedOn64BitWindows) {
+  if (!IsWow64()) GTEST_SKIP() << "not a 32-bit program on 64-bit Windows";
+  if (RunningUnderWine()) GTEST_SKIP() << "Wine does not refuse 32-bit installers (README)";
+  const std::string inf = DosPathOfUnixPath(KORVO_DRIVER_DIR "/korvo-driver.inf");
+  BOOL reboot = FALSE;
+  EXPECT_FALSE(UpdateDriverForPlugAndPlayDevicesA(nullptr, "Root\\KorvoTestDevice", inf.c_str(),
+                                                  INSTALLFLAG_FORCE, &reboot));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_IN_WOW64));
+}
+
 // --- korvo-test.exe end to end ------------------------------------------
 
 class ProgramOnDriverTest : public DriverDeviceTest {
@@ -351,6 +390,73 @@ TEST_F(ProgramOnDriverTest, HeldWriteIsCancelledWhenTheProgramIsEnded) {
   Device* device = OpenDevice(Plug(normal));
   EXPECT_NE(device, nullptr);
   if (device) CloseDevice(device);
+}
+
+// Ctrl-C or Ctrl-Break during a write the device holds: the program cancels
+// the write, closes the device and ends as Windows ends a program on Ctrl-C,
+// with nothing sent or printed after the status line. The test shares a
+// console of its own with the program and ignores the event itself.
+class ConsoleControlTest : public ProgramOnDriverTest {
+ protected:
+  void SetUp() override {
+    ProgramOnDriverTest::SetUp();
+    if (IsSkipped()) return;
+    // Under Wine a program started from a Unix shell has no console to send
+    // events through, only a stand-in for one.
+    FreeConsole();
+    ASSERT_TRUE(AllocConsole()) << GetLastError();
+    ASSERT_TRUE(SetConsoleCtrlHandler(Ignore, TRUE));
+    KorvoDeviceSettings settings = PresentDevice();
+    settings.holdWrites = 1;
+    Plug(settings);
+    ASSERT_TRUE(test::WriteWhole(dataFile_, Pattern(1000)));
+  }
+  void TearDown() override {
+    SetConsoleCtrlHandler(Ignore, FALSE);
+    FreeConsole();
+  }
+  static BOOL WINAPI Ignore(DWORD) { return TRUE; }
+
+  // Starts the program and waits until the device holds its write.
+  void StartUntilTheWriteIsHeld(test::Process& program) {
+    ASSERT_TRUE(program.Start(Argv()));
+    ASSERT_TRUE(WaitFor([](const KorvoDeviceCounters& c) { return c.heldWrites == 1; }));
+  }
+
+  void ExpectEndedAsInterrupted(test::Process& program) {
+    ASSERT_TRUE(program.Wait(20000)) << "the event did not end the program";
+    EXPECT_EQ(static_cast<DWORD>(program.Status()), static_cast<DWORD>(STATUS_CONTROL_C_EXIT));
+    EXPECT_EQ(program.Out(), "status:00\r\n");
+    EXPECT_EQ(program.Err(), "");
+    KorvoDeviceCounters counters = device_->Counters();
+    EXPECT_EQ(counters.cancelledWrites, 1u);
+    EXPECT_EQ(counters.writes, 1u);  // none after the cancel
+    EXPECT_EQ(counters.openNow, 0u);
+    EXPECT_EQ(device_->Received(), "");
+  }
+};
+
+TEST_F(ConsoleControlTest, CtrlCDuringAHeldWriteCancelsItAndEndsAsInterrupted) {
+  test::Process program;
+  StartUntilTheWriteIsHeld(program);
+  // Group 0: every process on the console, this one included.
+  ASSERT_TRUE(GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0)) << GetLastError();
+  ExpectEndedAsInterrupted(program);
+}
+
+// A program in a process group of its own ignores Ctrl-C (Windows disables it
+// there); Ctrl-Break still reaches it, addressed to the group.
+TEST_F(ConsoleControlTest, CtrlBreakToTheProgramsOwnGroupDoesTheSame) {
+  test::Process program;
+  program.InOwnProcessGroup();
+  StartUntilTheWriteIsHeld(program);
+  if (!GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, program.Id())) {
+    DWORD error = GetLastError();
+    // Wine 8.0's server passes Ctrl-C on and nothing else.
+    if (RunningUnderWine()) GTEST_SKIP() << "this Wine sends no Ctrl-Break (error " << error << ")";
+    FAIL() << "GenerateConsoleCtrlEvent: error " << error;
+  }
+  ExpectEndedAsInterrupted(program);
 }
 
 // A write on its own thread, for a device that holds it.

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "Console.h"
 #include "HiddenWindowStation.h"
 #include "WineDevices.h"
 #include "support/Pattern.h"
@@ -35,6 +36,7 @@ bool IsRefusedStatusLine(const std::string& line) {
   return !number.empty() && number.find_first_not_of("0123456789") == std::string::npos;
 }
 constexpr const char* kDialogCaption = "Select Device to Test";
+
 
 class ProgramTest : public ::testing::Test {
  protected:
@@ -73,6 +75,44 @@ TEST_F(ProgramTest, KorvoDeviceAmongOthersReceivesTheWholeFile) {
   EXPECT_EQ(otherNode.Contents(), "");
 }
 
+// FILE may be longer than MAX_PATH (the manifest says so; Windows still
+// wants LongPathsEnabled). The folders are made through "\\?\", which
+// takes any length.
+TEST_F(ProgramTest, FilePathLongerThanMaxPathIsSent) {
+  MadeUpInterface korvo{"USB\\VID_6742&PID_0001\\B"};
+  ASSERT_TRUE(interfaces_.Add(korvo));
+  DeviceNode node(InterfacePath(korvo));
+  ASSERT_TRUE(node.Create());
+  std::string path = dataFile_.substr(0, dataFile_.rfind('\\'));
+  std::vector<std::string> made;
+  while (path.size() <= MAX_PATH) {
+    path += "\\" + std::string(60, 'd');
+    std::wstring wide = L"\\\\?\\" + FromAnsi(path);
+    if (!CreateDirectoryW(wide.c_str(), nullptr)) {
+      GTEST_SKIP() << "no folder path of " << path.size() << " characters here: error " << GetLastError();
+    }
+    made.push_back(path);
+  }
+  path += "\\data.bin";
+  std::wstring wide = L"\\\\?\\" + FromAnsi(path);
+  HANDLE file = CreateFileW(wide.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE) << GetLastError();
+  DWORD written = 0;
+  WriteFile(file, data_.data(), static_cast<DWORD>(data_.size()), &written, nullptr);
+  CloseHandle(file);
+  ASSERT_EQ(written, data_.size());
+
+  ProcessResult run = RunProcess({Program(), path});
+  DeleteFileW(wide.c_str());
+  for (auto folder = made.rbegin(); folder != made.rend(); ++folder) {
+    RemoveDirectoryW((L"\\\\?\\" + FromAnsi(*folder)).c_str());
+  }
+  ASSERT_TRUE(run.ended);
+  EXPECT_GT(path.size(), static_cast<size_t>(MAX_PATH));
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_EQ(node.Contents(), data_);
+}
+
 TEST_F(ProgramTest, EmptyFileIsSentAsNothing) {
   MadeUpInterface korvo{"USB\\VID_6742&PID_0001\\B"};
   ASSERT_TRUE(interfaces_.Add(korvo));
@@ -94,6 +134,7 @@ TEST_F(ProgramTest, OpenFailureNamesTheDeviceByItsBestDescription) {
     std::optional<std::string> deviceDesc;
   };
   const Case cases[] = {{"KORVO Unit", "USB Printing Support"},
+                        {"KORVO Caf\xe9", std::nullopt},  // on a pipe, as SetupAPI gives it
                         {std::nullopt, "USB Printing Support"},
                         {std::nullopt, std::nullopt}};
   for (const Case& c : cases) {
@@ -177,7 +218,7 @@ TEST_F(ProgramTest, FileTooLargeForMemoryIsNotSent) {
 // numbers from the instance IDs, and no -s (Windows tells no bus numbers).
 TEST_F(ProgramTest, OptionsListSelectOrRefuse) {
   MadeUpInterface one{"USB\\VID_6742&PID_0001\\K1"};
-  one.friendlyName = "KORVO One";
+  one.friendlyName = "KORVO On\xe9";  // in the ANSI code page, as SetupAPI gives it
   MadeUpInterface two{"USB\\VID_6742&PID_0002\\K2"};
   two.friendlyName = "KORVO Two";
   ASSERT_TRUE(interfaces_.Add(one));
@@ -194,7 +235,7 @@ TEST_F(ProgramTest, OptionsListSelectOrRefuse) {
   } cases[] = {
       {{"-h"}, 0, "Usage: korvo-test [-d VID[:PID]] [--serial SERIAL] [--] FILE\r\n", "", false},
       {{"--version"}, 0, "korvo-test 1.0.0\r\n", "", false},
-      {{"-l"}, 0, "  * 1  ID 6742:0001  serial K1  KORVO One\r\n    2  ID 6742:0002  serial K2  KORVO Two\r\n", "", false},
+      {{"-l"}, 0, "  * 1  ID 6742:0001  serial K1  KORVO On\xe9\r\n    2  ID 6742:0002  serial K2  KORVO Two\r\n", "", false},
       {{"-d", "6742:0002", dataFile_}, 0, "Error code Status:", "", true},
       {{"--serial", "K2", dataFile_}, 0, "Error code Status:", "", true},
       {{"--serial", "K3", dataFile_}, 1, "", "No device matches --serial K3\r\n", false},
@@ -221,6 +262,34 @@ TEST_F(ProgramTest, OptionsListSelectOrRefuse) {
       EXPECT_EQ(run.out, c.outputStart);
     }
   }
+}
+
+// A console reads bytes in its own code page (OEM, 437 in Wine), not in the
+// ANSI one SetupAPI's names come in (1252: "\xe9" is e acute, in 437 a
+// theta). On a console the program's text shows as itself. (Wine's msvcrt
+// converts text-mode output to a console itself, which Windows' does not, so
+// under Wine this run passes either way; WriteTextTest tells the two apart.)
+TEST_F(ProgramTest, NonAsciiNamesShowAsThemselvesOnAConsole) {
+  std::string why = NewConsole();
+  if (!why.empty()) GTEST_SKIP() << why;
+  MadeUpInterface korvo{"USB\\VID_6742&PID_0001\\K1"};
+  korvo.friendlyName = "KORVO Caf\xe9";
+  ASSERT_TRUE(interfaces_.Add(korvo));  // no node behind it: the open fails
+
+  ProcessResult listed = RunProcess({Program(), "-l"}, test::Stdout::Console);
+  ProcessResult failed = RunProcess(Argv(), test::Stdout::Console);
+  std::wstring screen = ConsoleScreen();
+  FreeConsole();
+  ASSERT_TRUE(listed.ended);
+  ASSERT_TRUE(failed.ended);
+  EXPECT_EQ(failed.status, 1);
+
+  const std::wstring name = FromAnsi(*korvo.friendlyName);
+  EXPECT_EQ(name, L"KORVO Caf\u00e9");
+  // The hints for the operator follow (a console is a terminal).
+  const std::wstring shown = L"  * 1  ID 6742:0001  serial K1  " + name + L"\nUnable to open " + name + L"\n";
+  EXPECT_EQ(screen.substr(0, shown.size()), shown) << "the console shows another text";
+  EXPECT_EQ(listed.out + failed.out + listed.err + failed.err, "");  // all of it went there
 }
 
 // With several devices and none of vendor 6742 the operator must choose. In
@@ -274,6 +343,8 @@ TEST(ProgramImageTest, IsLargeAddressAwareAndCarriesItsManifest) {
   FreeLibrary(module);
   EXPECT_NE(text.find("level=\"asInvoker\""), std::string::npos);
   EXPECT_NE(text.find("<dpiAware"), std::string::npos);
+  EXPECT_NE(text.find("<longPathAware xmlns=\"http://schemas.microsoft.com/SMI/2016/WindowsSettings\">true<"),
+            std::string::npos);
   // Common Controls 6 would restyle the dialog's classic controls.
   EXPECT_EQ(text.find("Common-Controls"), std::string::npos);
 }

@@ -8,7 +8,13 @@
 
 #include "platform/ErrorNumber.h"
 #include "platform/InputFile.h"
+#include "platform/TerminalText.h"
 #include "support/TempDir.h"
+
+#include <fcntl.h>
+#include <io.h>
+
+#include "Console.h"
 
 namespace korvo {
 namespace {
@@ -78,6 +84,33 @@ TEST_F(InputFileTest, MissingFilesDirectoriesAndNoPathDoNotOpen) {
 
   EXPECT_EQ(OpenInputFile(nullptr), nullptr);
   EXPECT_NE(LastErrorNumber(), 0);
+}
+
+// ANSI text on a console shows as itself, whatever the console's code page
+// (OEM, 437 in Wine: "\xe9" would be a theta there); a file gets the bytes.
+// The console's stream is in binary mode, so that the C runtime does not
+// convert the text itself (Wine's does in text mode, Windows' does not).
+TEST(WriteTextTest, ConsoleGetsCharactersAndAFileTheBytes) {
+  std::string why = win32test::NewConsole();
+  if (!why.empty()) GTEST_SKIP() << why;
+  HANDLE handle = CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+  std::FILE* console = _fdopen(_open_osfhandle(reinterpret_cast<intptr_t>(handle), 0), "wb");
+  ASSERT_NE(console, nullptr);
+  WriteText(console, "KORVO Caf\xe9\nnext\n");
+  std::fclose(console);
+  std::wstring screen = win32test::ConsoleScreen();
+  FreeConsole();
+  EXPECT_EQ(screen, win32test::FromAnsi("KORVO Caf\xe9\nnext\n"));
+  EXPECT_EQ(screen, L"KORVO Caf\u00e9\nnext\n");
+
+  test::TempDir dir;
+  std::FILE* file = std::fopen(dir.PathOf("text").c_str(), "w");
+  ASSERT_NE(file, nullptr);
+  WriteText(file, "KORVO Caf\xe9\n");
+  std::fclose(file);
+  EXPECT_EQ(test::ReadWhole(dir.PathOf("text")), "KORVO Caf\xe9\r\n");  // text mode's line end
 }
 
 TEST(ErrorNumberTest, IsTheSystemsLastErrorBothWays) {

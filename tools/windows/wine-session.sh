@@ -2,17 +2,25 @@
 # Runs COMMAND inside a Wine session of its own: a fresh prefix in a
 # temporary directory, the Wine server started before and stopped after, and
 # the settings without which runs under Wine hang or mislead.
-# Usage: tools/windows/wine-session.sh [--64] COMMAND [ARG...]
-# --64: a 64-bit prefix and loader (wine64); else 32-bit. COMMAND finds the
-# loader to use in $KORVO_WINE. Run it under xvfb-run when COMMAND shows
-# windows.
+# Usage: tools/windows/wine-session.sh [--64|--wow64] COMMAND [ARG...]
+# --64: a 64-bit prefix and loader (wine64); --wow64: a 64-bit prefix, as
+# 64-bit Windows is, with the 32-bit loader for 32-bit programs in it; else
+# a 32-bit prefix. COMMAND finds the loader to use in $KORVO_WINE, and the
+# 64-bit one (for 64-bit helpers) in $KORVO_WINE64 where the prefix has it.
+# Run it under xvfb-run when COMMAND shows windows.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
 if [ "${1:-}" = "--64" ]; then
   shift
   KORVO_WINE=$(bash "$here/wine-loader.sh" 64)
-  export WINEARCH=win64
+  KORVO_WINE64=$KORVO_WINE
+  export WINEARCH=win64 KORVO_WINE64
+elif [ "${1:-}" = "--wow64" ]; then
+  shift
+  KORVO_WINE=$(bash "$here/wine-loader.sh" 32)
+  KORVO_WINE64=$(bash "$here/wine-loader.sh" 64)
+  export WINEARCH=win64 KORVO_WINE64
 else
   KORVO_WINE=$(bash "$here/wine-loader.sh" 32)
   export WINEARCH=win32
@@ -33,7 +41,7 @@ trap stop_session EXIT
 
 # The server stays up between wine calls; the prefix is made once, here.
 timeout 30 wineserver -p
-timeout 300 "$KORVO_WINE" wineboot --init </dev/null
+timeout 300 "${KORVO_WINE64:-$KORVO_WINE}" wineboot --init </dev/null
 # A new prefix's first boot keeps the service manager busy for a while (its
 # database stays locked), and a driver installed meanwhile starts late or
 # not at all. The rest of the session starts from the settled prefix.
