@@ -40,8 +40,6 @@ class Process {
   // (it is then stopped, with what it started).
   bool Wait(unsigned milliseconds);
 
-  // POSIX: the pid, while it runs.
-  std::intptr_t Id() const { return process_; }
   // The exit status (POSIX: 128 + signal number for a signal), once ended.
   int Status() const { return status_; }
   std::string Out() const { return ReadWhole(outputs_.PathOf("out")); }  // as written so far
