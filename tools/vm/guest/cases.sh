@@ -191,9 +191,10 @@ case_file_unreadable() {
   early_exit /proc/version "Can not read file"
 }
 
-# A signal while the device holds the write (its side does not read): the
-# tool gives the printer back to usblp, then dies of the signal, as the
-# shell sees it: 128 + the signal's number.
+# A signal to korvo-test while the device holds the write (its side does not
+# read): the tool gives the printer back to usblp, then dies of the signal,
+# as the shell sees it: 128 + the signal's number. After SIGKILL, which
+# nothing catches, the tool's guardian binds usblp again; no process stays.
 signal_held_write() {
   local signal="$1" status="$2"
   replug printer || { note "the printer did not come up"; return; }
@@ -203,7 +204,8 @@ signal_held_write() {
   wait_for -s "$OUT" 300 || note "no status line"
   sleep 2
   if kill -0 "$tool" 2>/dev/null; then
-    kill -"$signal" "$tool"
+    # To korvo-test itself: timeout(1) passes on only some signals.
+    kill -"$signal" "$(pids_named korvo-test)"
     wait "$tool" 2>/dev/null  # without the shell's "Hangup"
     rc=$?
     expect_rc "$status"
@@ -213,11 +215,94 @@ signal_held_write() {
   fi
   stop_receiver
   expect_usblp_bound
+  expect_no_process_left
+}
+
+# pids_named NAME: the processes of that name (busybox has no pgrep here).
+pids_named() { grep -lx "$1" /proc/[0-9]*/comm 2>/dev/null | cut -d/ -f3; }
+
+expect_no_process_left() {
+  sleep 1
+  [ -z "$(pids_named korvo-guardian)" ] || note "a guardian process outlived the run"
+  [ -z "$(pids_named korvo-test)" ] || note "korvo-test is still running"
+  # shellcheck disable=SC2012 # names of links, not files
+  [ "$(ls -l /proc/[0-9]*/fd 2>/dev/null | grep -c -e /dev/bus/usb -e /dev/usb/lp)" = 0 ] ||
+    note "a device node is still open"
 }
 
 case_sigint_held_write() { signal_held_write INT 130; }
 case_sigterm_held_write() { signal_held_write TERM 143; }
 case_sighup_held_write() { signal_held_write HUP 129; }
+case_sigquit_held_write() { signal_held_write QUIT 131; }
+case_sigusr1_held_write() { signal_held_write USR1 138; }
+case_sigkill_held_write() { signal_held_write KILL 137; }
+
+# Runs that overlap on one printer: each sends the whole file or is refused
+# as busy, nothing interleaves, and usblp is bound at the end. $1 runs at
+# once, $2 times over.
+overlapping_runs() {
+  local at_once="$1" rounds="$2" round i sent=0
+  replug printer || { note "the printer did not come up"; return; }
+  make_file "$SMALL"
+  start_receiver
+  rm -f /tmp/statuses
+  for round in $(seq "$rounds"); do
+    for i in $(seq "$at_once"); do
+      ("$KORVO_TEST" "$SENT" >/dev/null 2>&1; echo $? >> /tmp/statuses) &
+    done
+    wait
+  done
+  stop_receiver
+  grep -qvx -e 0 -e 1 /tmp/statuses && note "exit statuses other than 0 and 1: $(sort -u /tmp/statuses | tr '\n' ' ')"
+  sent=$(grep -cx 0 /tmp/statuses)
+  [ "$sent" -gt 0 ] || note "no run got the device"
+  [ "$received" = $((sent * SMALL)) ] || note "the device received $received bytes for $sent runs of $SMALL"
+  expect_usblp_bound
+}
+
+case_ten_at_once() { overlapping_runs 10 3; }
+case_three_loops() { overlapping_runs 3 40; }
+
+# 300 runs one after the other: each sends the file, usblp is bound after
+# every one, and nothing is left open at the end.
+case_soak() {
+  replug printer || { note "the printer did not come up"; return; }
+  make_file "$SMALL"
+  start_receiver
+  local i
+  for i in $(seq 300); do
+    run_tool -- "$SENT"
+    [ "$rc" = 0 ] || { note "run $i ended with $rc: $(cat "$ERR")"; break; }
+    [ "$(bound_driver)" = usblp ] || { note "usblp not bound after run $i"; break; }
+  done
+  stop_receiver
+  [ "$received" = $((300 * SMALL)) ] || note "the device received $received of $((300 * SMALL)) bytes"
+  expect_usblp_bound
+  expect_no_process_left
+}
+
+# A memory cgroup smaller than the file: "Can not read file", exit 1, usblp
+# back; never the out-of-memory killer.
+case_memory_cgroup() {
+  replug printer || { note "the printer did not come up"; return; }
+  local group=/sys/fs/cgroup/korvo big=/tmp/big.bin
+  [ -e /sys/fs/cgroup/cgroup.controllers ] || mount -t cgroup2 cgroup2 /sys/fs/cgroup
+  echo +memory > /sys/fs/cgroup/cgroup.subtree_control
+  mkdir -p "$group" && echo 134217728 > "$group/memory.max" ||
+    { note "no memory cgroup could be made"; return; }
+  truncate -s 314572800 "$big"  # sparse: fits the machine, not the group
+  start_receiver
+  sh -c 'echo $$ > "$1/cgroup.procs" && exec timeout -s KILL "$2" "$3" "$4"' sh \
+    "$group" "$TOOL_TIMEOUT" "$KORVO_TEST" "$big" > "$OUT" 2> "$ERR"
+  rc=$?
+  stop_receiver
+  expect_rc 1
+  expect_stdout "$(printf 'status:18\nCan not read file %s' "$big")"
+  expect_received_nothing
+  expect_usblp_bound
+  rm -f "$big"
+  rmdir "$group"
+}
 
 # stdout goes nowhere (`korvo-test FILE | true`): the file is still sent.
 case_sigpipe() {
@@ -289,7 +374,8 @@ case_64mib() {
 }
 
 ALL_CASES="usblp-idle port-status usblp-in-use file-missing file-locked file-unreadable sigint-held-write
-  sigterm-held-write sighup-held-write sigpipe unplug-mid-transfer usb-storage-left-alone 64mib"
+  sigterm-held-write sighup-held-write sigquit-held-write sigusr1-held-write sigkill-held-write
+  ten-at-once three-loops soak memory-cgroup sigpipe unplug-mid-transfer usb-storage-left-alone 64mib"
 
 # run_cases [NAME...]: the named cases (all by default), in that order; the
 # case "usblp-idle" runs case_usblp_idle.
