@@ -47,8 +47,14 @@ void RunArmed() {
 extern "C" void RunArmedAndResignal(int signal) {
   int saved = errno;
   RunArmed();
-  // SA_RESETHAND has put the default action back: the signal, taken when
-  // this handler returns, ends the process as it would have.
+  // The default action back, then the signal again: held until this handler
+  // returns, it ends the process as it would have. Not SA_RESETHAND: the
+  // kernel puts the default back before the handler runs, and a second
+  // signal in between (Ctrl-C reaches the whole process group, and a parent
+  // may pass it on again) ends the process with nothing undone.
+  struct sigaction fallback = {};
+  fallback.sa_handler = SIG_DFL;
+  sigaction(signal, &fallback, nullptr);
   raise(signal);
   errno = saved;
 }
@@ -75,7 +81,6 @@ void InstallOnce() {
   struct sigaction action = {};
   action.sa_handler = RunArmedAndResignal;
   action.sa_mask = EndingSet();
-  action.sa_flags = SA_RESETHAND;
   for (int signal : kEndingSignals) Catch(signal, action);
   for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal) Catch(signal, action);
   for (int signal : kFaults) Catch(signal, action);

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -17,12 +18,18 @@ constexpr int kForwardedSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 // How long what the command left running may go on using the devices.
 constexpr int kLeftOverPatienceMs = 2000;
 
-volatile sig_atomic_t g_child = 0;
-volatile sig_atomic_t g_early_signal = 0;  // arrived before the child existed
+// The handler may run on umockdev's threads, beside RunCommand: each side
+// writes its own variable before it reads the other's, so a signal that
+// comes while the child is being started reaches it once or twice, never not.
+std::atomic<pid_t> g_child{0};
+std::atomic<int> g_last_signal{0};
+static_assert(std::atomic<pid_t>::is_always_lock_free && std::atomic<int>::is_always_lock_free,
+              "used from a signal handler");
 
 void Forward(int signal_number) {
-  if (g_child > 0) kill(static_cast<pid_t>(g_child), signal_number);
-  else g_early_signal = signal_number;
+  g_last_signal = signal_number;
+  const pid_t child = g_child;
+  if (child > 0) kill(child, signal_number);
 }
 
 // The command decides how to end on these signals; korvo-emu stays to clean up.
@@ -67,7 +74,7 @@ int RunCommand(const std::vector<std::string>& command,
     return spawned == ENOENT ? kExitNotFound : kExitCannotRun;
   }
   g_child = pid;
-  if (g_early_signal != 0) kill(pid, g_early_signal);
+  if (const int early = g_last_signal; early != 0) kill(pid, early);
   int wait_status = 0;
   while (waitpid(pid, &wait_status, 0) < 0) {
     if (errno != EINTR) {

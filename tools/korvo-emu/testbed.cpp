@@ -144,13 +144,20 @@ std::string LpNodePath(int minor) { return Format("/dev/usb/lp%d", minor); }
 std::unique_ptr<Testbed> Testbed::Create(std::string& error) {
   // umockdev's sockets live in the testbed directory and break silently when their
   // path gets long, so keep the testbed directly under /tmp whatever TMPDIR says.
+  // GLib reads TMPDIR once and keeps the answer: TMPDIR is back before any
+  // thread could read it.
   const gchar* tmpdir = g_getenv("TMPDIR");
   std::optional<std::string> saved_tmpdir;
   if (tmpdir) saved_tmpdir = tmpdir;
   g_setenv("TMPDIR", "/tmp", TRUE);
-  UMockdevTestbed* testbed = umockdev_testbed_new();
+  g_get_tmp_dir();
   if (saved_tmpdir) g_setenv("TMPDIR", saved_tmpdir->c_str(), TRUE);
   else g_unsetenv("TMPDIR");
+  // umockdev sets UMOCKDEV_DIR once its thread runs, and that thread reads the
+  // environment: a variable added then may move the environment away under it
+  // (korvo-emu crashed in getenv now and then). A value replaced stays in place.
+  g_setenv("UMOCKDEV_DIR", "", TRUE);
+  UMockdevTestbed* testbed = umockdev_testbed_new();
   if (!testbed) {
     error = "cannot create the umockdev testbed";
     return nullptr;
