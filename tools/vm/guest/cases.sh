@@ -247,10 +247,13 @@ overlapping_runs() {
   start_receiver
   rm -f /tmp/statuses
   for round in $(seq "$rounds"); do
+    local runs=
     for i in $(seq "$at_once"); do
       ("$KORVO_TEST" "$SENT" >/dev/null 2>&1; echo $? >> /tmp/statuses) &
+      runs="$runs $!"
     done
-    wait
+    # shellcheck disable=SC2086 # one pid a word; not the receiver's
+    wait $runs
   done
   stop_receiver
   grep -qvx -e 0 -e 1 /tmp/statuses && note "exit statuses other than 0 and 1: $(sort -u /tmp/statuses | tr '\n' ' ')"
