@@ -72,6 +72,13 @@ bool ParseBusAddress(std::string_view text, DeviceSelector& selector) {
   return SplitPair(text, ":/", 10, 3, &selector.bus, &selector.address);
 }
 
+// A whole number of seconds or units: 1 to 999999.
+std::optional<unsigned> ParseCount(std::string_view text) {
+  std::optional<unsigned> value = ParseNumber(text, 10, 6);
+  if (!value || *value == 0) return std::nullopt;
+  return value;
+}
+
 // Quotes an argument for an error line; it may hold anything.
 std::string Quoted(std::string_view text) { return "'" + TerminalSafe(text) + "'"; }
 
@@ -89,6 +96,7 @@ struct Parser {
   const std::vector<std::string>& args;
   size_t next = 0;
   bool help = false, version = false, list = false;
+  CommandLine line;  // the station's options, gathered as they come
   DeviceSelector selector;
   std::optional<std::string> file;
   std::string error;
@@ -111,27 +119,54 @@ struct Parser {
       error = "invalid -s " + Quoted(value) + ": expected [[BUS]:][ADDR] in decimal, e.g. 1:2";
       return false;
     }
-    if (name == "--serial" && value.empty()) {
-      error = "option '--serial' needs a value";
+    if ((name == "--serial" || name == "--path") && value.empty()) {
+      error = "option '" + name + "' needs a value";
       return false;
     }
     if (name == "--serial") selector.serial = value;
+    if (name == "--path") selector.path = value;
+    if (name == "--wait" || name == "--timeout" || name == "--count") {
+      std::optional<unsigned> number = ParseCount(value);
+      if (!number) {
+        error = "invalid " + name + " " + Quoted(value) + ": expected a whole number of " +
+                (name == "--count" ? "units, e.g. 8" : "seconds, e.g. 30");
+        return false;
+      }
+      (name == "--wait" ? line.waitSeconds : name == "--timeout" ? line.timeoutSeconds : line.count) =
+          number;
+    }
     return true;
+  }
+
+  // A long option that takes no value; false when `name` is not one.
+  bool Flag(const std::string& name) {
+    bool* flag = name == "--help"      ? &help
+                 : name == "--version" ? &version
+                 : name == "--list"    ? &list
+                 : name == "--all"     ? &line.all
+                 : name == "--each"    ? &line.each
+                 : name == "--json"    ? &line.json
+                 : name == "--wait"    ? &line.wait
+                                       : nullptr;
+    if (flag) *flag = true;
+    return flag != nullptr;
   }
 
   bool Long(std::string_view word) {
     size_t equals = word.find('=');
     std::string name(word.substr(0, equals));
     bool hasValue = equals != std::string_view::npos;
-    if (name == "--help" || name == "--version" || name == "--list") {
-      if (hasValue) {
-        error = "option '" + name + "' takes no value";
-        return false;
-      }
-      (name == "--help" ? help : name == "--version" ? version : list) = true;
-      return true;
+    // --wait's value is optional, so it comes only after '='.
+    if (name == "--wait" && hasValue) {
+      line.wait = true;
+      return SetValue(name, std::string(word.substr(equals + 1)));
     }
-    if (name != "--serial") {
+    if (Flag(name)) {
+      if (!hasValue) return true;
+      error = "option '" + name + "' takes no value";
+      return false;
+    }
+    if (name != "--serial" && name != "--path" && name != "--timeout" && name != "--count") {
       error = "unknown option " + Quoted(name);
       return false;
     }
@@ -151,6 +186,9 @@ struct Parser {
       if (c == 'h') help = true;
       else if (c == 'V') version = true;
       else if (c == 'l') list = true;
+      else if (c == 'a') line.all = true;
+      else if (c == 'e') line.each = true;
+      else if (c == 'w') line.wait = true;
       else if (c == 'd' || c == 's') {
         std::string name = std::string("-") + c;
         std::optional<std::string> value = ValueOf(name, word.substr(i + 1));
@@ -189,19 +227,36 @@ struct Parser {
   }
 };
 
+// The station's options that cannot go together, or not with -l; "" when
+// none of them clash.
+std::string Clash(const CommandLine& line, bool list) {
+  auto both = [](const char* a, const char* b) {
+    return std::string("options '") + a + "' and '" + b + "' cannot be used together";
+  };
+  if (list && line.all) return both("-l", "--all");
+  if (list && line.each) return both("-l", "--each");
+  if (list && line.timeoutSeconds) return both("-l", "--timeout");
+  if (line.all && line.each) return both("--all", "--each");
+  if (line.each && line.wait) return both("--each", "--wait");  // --each always waits
+  if (line.count && !line.each) return "option '--count' needs '--each'";
+  return "";
+}
+
 }  // namespace
 
 CommandLine ParseCommandLine(const std::vector<std::string>& args) {
   Parser parser(args);
   if (!parser.Run()) return Failed(parser.error);
 
-  CommandLine line;
+  CommandLine line = parser.line;
   line.selector = parser.selector;
   line.ignored = parser.ignored;
   if (parser.help) {
     line.action = Action::Help;
   } else if (parser.version) {
     line.action = Action::Version;
+  } else if (std::string clash = Clash(line, parser.list); !clash.empty()) {
+    return Failed(clash);
   } else if (parser.list) {
     if (parser.file) return Failed("option '-l' takes no FILE");
     line.action = Action::List;

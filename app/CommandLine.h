@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,15 @@ struct CommandLine {
   std::string file;   // SendFile: the file to send; empty when none was given
   std::string error;  // Error: the problem, in one line, without the program name
   std::vector<std::string> ignored;  // words after FILE that look like options
+
+  // The production station's options; without them a run is the run of old.
+  bool wait = false;                       // -w, --wait[=SECONDS]: wait for a device
+  std::optional<unsigned> waitSeconds;     // the wait's limit; none without a value
+  bool all = false;                        // -a, --all: every device, each in its own run
+  bool each = false;                       // -e, --each: every unit as it is plugged in
+  std::optional<unsigned> count;           // --count N: --each stops after N units
+  std::optional<unsigned> timeoutSeconds;  // --timeout: a write stalled this long is cancelled
+  bool json = false;                       // --json: JSON Lines on stdout
 };
 
 // Reads the arguments that follow the program name. Options come first, as

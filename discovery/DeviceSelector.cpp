@@ -26,7 +26,8 @@ bool Matches(const DeviceSelector& selector, const DeviceEntry& entry) {
   const DeviceFacts& facts = entry.facts;
   return Same(selector.vendorId, facts.vendorId) && Same(selector.productId, facts.productId) &&
          Same(selector.bus, facts.bus) && Same(selector.address, facts.address) &&
-         Same(selector.serial, facts.serial);
+         Same(selector.serial, facts.serial) &&
+         (!selector.path || *selector.path == entry.devicePath);
 }
 
 std::string DescribeSelector(const DeviceSelector& selector) {
@@ -46,6 +47,7 @@ std::string DescribeSelector(const DeviceSelector& selector) {
     add("-s " + where);
   }
   if (selector.serial) add("--serial " + TerminalSafe(*selector.serial));
+  if (selector.path) add("--path " + TerminalSafe(*selector.path));
   return text;
 }
 

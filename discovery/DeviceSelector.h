@@ -8,7 +8,7 @@
 namespace korvo {
 
 // What the operator asked for on the command line to narrow the device
-// list: -d VID[:PID], -s [[BUS]:][ADDR] and --serial SERIAL. Every part is
+// list: -d VID[:PID], -s [[BUS]:][ADDR], --serial SERIAL and --path PATH. Every part is
 // optional; a device matches when it has every fact asked for, equal.
 struct DeviceSelector {
   std::optional<unsigned> vendorId;
@@ -16,8 +16,9 @@ struct DeviceSelector {
   std::optional<unsigned> bus;
   std::optional<unsigned> address;
   std::optional<std::string> serial;
+  std::optional<std::string> path;  // the device's path, exactly as discovery gives it
 
-  bool Empty() const { return !vendorId && !productId && !bus && !address && !serial; }
+  bool Empty() const { return !vendorId && !productId && !bus && !address && !serial && !path; }
   bool AsksBusOrAddress() const { return bus || address; }
 };
 

@@ -90,6 +90,21 @@ TEST(CommandLineTest, ArgumentsGiveTheActionTheSelectorAndTheFile) {
       {{"-s", "1/2:3"}, Refused("invalid -s '1/2:3': expected [[BUS]:][ADDR] in decimal, e.g. 1:2")},
       {{"-s", "0x1:2"}, Refused("invalid -s '0x1:2': expected [[BUS]:][ADDR] in decimal, e.g. 1:2")},
       {{"-l", "f"}, Refused("option '-l' takes no FILE")},
+      {{"--path"}, Refused("option '--path' needs a value")},
+      {{"--path=", "f"}, Refused("option '--path' needs a value")},
+      {{"--timeout", "0", "f"}, Refused("invalid --timeout '0': expected a whole number of seconds, e.g. 30")},
+      {{"--timeout=1.5", "f"}, Refused("invalid --timeout '1.5': expected a whole number of seconds, e.g. 30")},
+      {{"--wait=", "f"}, Refused("invalid --wait '': expected a whole number of seconds, e.g. 30")},
+      {{"--wait=1000000", "f"}, Refused("invalid --wait '1000000': expected a whole number of seconds, e.g. 30")},
+      {{"-e", "--count", "x", "f"}, Refused("invalid --count 'x': expected a whole number of units, e.g. 8")},
+      {{"--json=1"}, Refused("option '--json' takes no value")},
+      {{"-la"}, Refused("options '-l' and '--all' cannot be used together")},
+      {{"-l", "--each"}, Refused("options '-l' and '--each' cannot be used together")},
+      {{"-l", "--timeout=5"}, Refused("options '-l' and '--timeout' cannot be used together")},
+      {{"-ae", "f"}, Refused("options '--all' and '--each' cannot be used together")},
+      {{"-ew", "f"}, Refused("options '--each' and '--wait' cannot be used together")},
+      {{"--count=2", "f"}, Refused("option '--count' needs '--each'")},
+      {{"-h", "-la"}, {Action::Help, "", {}, {}, {}, {}, {}, ""}},
       // The first problem ends the parse, before help is looked at.
       {{"-x", "-h"}, Refused("unknown option '-x'")},
   };
@@ -135,6 +150,46 @@ TEST(CommandLineTest, OptionsAfterFileAreKeptAsIgnored) {
   CommandLine line = ParseCommandLine({"f", "--serial", "S2"});
   EXPECT_EQ(line.file, "f");
   EXPECT_FALSE(line.selector.serial);
+}
+
+// The station's options, each on its own and as they combine; none is set
+// unless asked for.
+TEST(CommandLineTest, StationOptionsAreReadAsGiven) {
+  const struct {
+    std::vector<std::string> args;
+    bool wait, all, each, json;
+    std::optional<unsigned> waitSeconds, count, timeoutSeconds;
+    std::optional<std::string> path;
+    std::string file;
+  } cases[] = {
+      {{"f"}, false, false, false, false, {}, {}, {}, {}, "f"},
+      {{"-w", "f"}, true, false, false, false, {}, {}, {}, {}, "f"},
+      {{"--wait", "5"}, true, false, false, false, {}, {}, {}, {}, "5"},  // no '=': 5 is FILE
+      {{"--wait=5", "f"}, true, false, false, false, 5, {}, {}, {}, "f"},
+      {{"-aw", "--timeout", "30", "f"}, true, true, false, false, {}, {}, 30, {}, "f"},
+      {{"-e", "--count=3", "--json", "f"}, false, false, true, true, {}, 3, {}, {}, "f"},
+      {{"--each", "--count", "999999", "f"}, false, false, true, false, {}, 999999, {}, {}, "f"},
+      {{"--path", "/dev/bus/usb/001/007", "f"}, false, false, false, false, {}, {}, {}, "/dev/bus/usb/001/007", "f"},
+      {{"--path=\\\\?\\usb#vid_6742", "f"}, false, false, false, false, {}, {}, {}, "\\\\?\\usb#vid_6742", "f"},
+      {{"-l", "-w", "--json"}, true, false, false, true, {}, {}, {}, {}, ""},
+      {{"f", "--all"}, false, false, false, false, {}, {}, {}, {}, "f"},  // after FILE: ignored
+  };
+  for (const auto& c : cases) {
+    std::string shown;
+    for (const std::string& arg : c.args) shown += "[" + arg + "] ";
+    SCOPED_TRACE(shown);
+    CommandLine line = ParseCommandLine(c.args);
+    EXPECT_EQ(line.error, "");
+    EXPECT_EQ(line.wait, c.wait);
+    EXPECT_EQ(line.all, c.all);
+    EXPECT_EQ(line.each, c.each);
+    EXPECT_EQ(line.json, c.json);
+    EXPECT_EQ(line.waitSeconds, c.waitSeconds);
+    EXPECT_EQ(line.count, c.count);
+    EXPECT_EQ(line.timeoutSeconds, c.timeoutSeconds);
+    EXPECT_EQ(line.selector.path, c.path);
+    EXPECT_EQ(line.file, c.file);
+  }
 }
 
 }  // namespace
