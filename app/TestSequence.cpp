@@ -141,7 +141,8 @@ int RunTestSequence(int argc, char* argv[]) {
   StartStatusMonitor(device);  // whether it runs changes nothing in the run
 
   // Without FILE the open fails on the empty path, as it always has.
-  switch (SendFile(line.file.c_str(), device, report)) {
+  // Without --timeout the write waits as long as the device takes.
+  switch (SendFile(line.file.c_str(), device, report, line.timeoutSeconds.value_or(0))) {
     case TransferResult::Sent:
       return json.End("sent", 0);
     case TransferResult::FileNotOpened:

@@ -46,7 +46,8 @@ std::string Shown(const char* path) { return StdoutIsTerminal() ? TerminalSafe(p
 
 }  // namespace
 
-TransferResult SendFile(const char* path, Device* device, RunReport* report) {
+TransferResult SendFile(const char* path, Device* device, RunReport* report,
+                        unsigned stallSeconds) {
   InputFile* file = OpenInputFile(path);
   if (!file) {
     int error = LastErrorNumber();
@@ -70,7 +71,8 @@ TransferResult SendFile(const char* path, Device* device, RunReport* report) {
   if (StderrIsTerminal()) progress.emplace(size);
 
   uint64_t written = 0;
-  bool sent = WriteDevice(device, buffer.get(), size, &written, progress ? &*progress : nullptr) &&
+  bool sent = WriteDevice(device, buffer.get(), size, &written, progress ? &*progress : nullptr,
+                          stallSeconds) &&
               written == size;
   int error = LastErrorNumber();
   progress.reset();  // erased before any line follows it

@@ -15,7 +15,10 @@ enum class TransferResult {
 // Sends the whole content of the file at `path` to the device in one write,
 // then closes the file and the device. Each failure prints its own line on
 // stdout; with a report, it is recorded there instead. `path` must not be
-// null (an absent argument is the empty path).
-TransferResult SendFile(const char* path, Device* device, RunReport* report = nullptr);
+// null (an absent argument is the empty path). `stallSeconds`: as
+// WriteDevice takes it; a write cancelled for making no progress is a
+// NotWritten one, with the time-out's error number.
+TransferResult SendFile(const char* path, Device* device, RunReport* report = nullptr,
+                        unsigned stallSeconds = 0);
 
 }  // namespace korvo

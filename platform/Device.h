@@ -40,9 +40,11 @@ class WriteProgress {
 // Writes `length` raw bytes; *written says how many reached the device.
 // True only when all of them did: a short write answers false, with the
 // error number set, like a failed one. `progress`, when given, hears of
-// the bytes sent as they go.
+// the bytes sent as they go. With `stallSeconds`, a write that makes no
+// progress for that long is cancelled and fails with TimedOutErrorNumber();
+// 0 waits for as long as the device takes.
 bool WriteDevice(Device* device, const void* data, uint64_t length, uint64_t* written,
-                 WriteProgress* progress = nullptr);
+                 WriteProgress* progress = nullptr, unsigned stallSeconds = 0);
 
 void CloseDevice(Device* device);
 

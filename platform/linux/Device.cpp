@@ -30,6 +30,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <new>
 
@@ -64,8 +65,6 @@ constexpr unsigned kStatusTimeoutMs = 5000;
 
 // usbfs refuses a single transfer over its limit (16 MiB by default).
 constexpr uint64_t kWriteChunk = 1024 * 1024;
-// A printer out of paper holds a write for as long as it takes.
-constexpr unsigned kWriteTimeoutMs = 0;
 
 // What the guardian hears on its pipe.
 constexpr char kWillDetach = 'u';  // usblp is about to be moved aside
@@ -489,15 +488,25 @@ bool QueryPortStatus(Device* device, const void* input, uint32_t inputLength, vo
 }
 
 bool WriteDevice(Device* device, const void* data, uint64_t length, uint64_t* written,
-                 WriteProgress* progress) {
+                 WriteProgress* progress, unsigned stallSeconds) {
   unsigned char* bytes = static_cast<unsigned char*>(const_cast<void*>(data));
+  // Each chunk may take that long; 0, libusb's "no time-out", lets a printer
+  // out of paper hold a write for as long as it takes.
+  const auto timeoutMs =
+      static_cast<unsigned>(std::min<uint64_t>(uint64_t{stallSeconds} * 1000, UINT_MAX));
   *written = 0;
   while (*written < length) {
     int chunk = static_cast<int>(std::min(length - *written, kWriteChunk));
     int transferred = 0;
+    // On a time-out libusb has cancelled the transfer and reaped it before it
+    // returns: nothing stays in flight, and `transferred` counts what the
+    // device took before the cancel.
     int r = libusb_bulk_transfer(device->handle, device->bulkOut, bytes + *written, chunk,
-                                 &transferred, kWriteTimeoutMs);
+                                 &transferred, timeoutMs);
     *written += static_cast<uint64_t>(transferred);
+    // A chunk that moved some bytes before its time ran out made progress:
+    // the rest goes on from there.
+    if (r == LIBUSB_ERROR_TIMEOUT && transferred > 0) r = LIBUSB_SUCCESS;
     if (r != LIBUSB_SUCCESS) return Fail(r);
     if (transferred == 0) {  // no progress and no error: do not spin
       errno = EIO;

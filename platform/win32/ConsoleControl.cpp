@@ -5,6 +5,10 @@
 // and ends the process. Without it, the system's default handler ends the
 // process with the write still pending, and on Wine with status 0, so an
 // interrupted transfer would look like a success.
+//
+// The stall watch (--timeout) cancels a write the same way, from a timer
+// that each piece of progress sets again, and lets the run go on to its
+// failure.
 #include <atomic>
 
 #include "platform/win32/Win32.h"
@@ -27,6 +31,22 @@ std::atomic<bool> g_ending{false};
 // none is left.
 SRWLOCK g_requests = SRWLOCK_INIT;
 
+// The stall watch: a timer-queue timer while a write is watched, its time,
+// and whether it has fired.
+HANDLE g_stallTimer = nullptr;
+DWORD g_stallMilliseconds = 0;
+std::atomic<bool> g_stalled{false};
+
+// Cancels the requests under way on `device` until none is left, then holds
+// g_requests exclusively. A request may start just after a cancel;
+// cancelling again until none is left catches it.
+void CancelRequestsUnderWay(HANDLE device) {
+  while (!TryAcquireSRWLockExclusive(&g_requests)) {
+    CancelIoEx(device, nullptr);
+    Sleep(10);
+  }
+}
+
 // The handler ends the process; the thread that calls this waits for that.
 [[noreturn]] void WaitForTheEnd() {
   for (;;) Sleep(INFINITE);
@@ -43,14 +63,15 @@ BOOL WINAPI EndRun(DWORD event) {
   if (!device) return FALSE;  // closed meanwhile: the system's handling
   if (!first) return TRUE;    // a second event while the first ends the run
 
-  // A request may start just after a cancel; cancelling again until none is
-  // left catches it.
-  while (!TryAcquireSRWLockExclusive(&g_requests)) {
-    CancelIoEx(device, nullptr);
-    Sleep(10);
-  }
+  CancelRequestsUnderWay(device);
   CloseHandle(device);
   ExitProcess(kControlCExit);
+}
+
+VOID CALLBACK Stalled(PVOID device, BOOLEAN) {
+  g_stalled = true;  // from now on no request starts
+  CancelRequestsUnderWay(static_cast<HANDLE>(device));
+  ReleaseSRWLockExclusive(&g_requests);
 }
 
 }  // namespace
@@ -71,17 +92,44 @@ void DisarmConsoleControl(HANDLE device) {
   SetConsoleCtrlHandler(EndRun, FALSE);
 }
 
-void BeginDeviceRequest() {
+bool BeginDeviceRequest() {
   AcquireSRWLockShared(&g_requests);
-  if (!g_ending.load()) return;
+  if (g_ending.load()) {
+    ReleaseSRWLockShared(&g_requests);
+    WaitForTheEnd();
+  }
+  if (!g_stalled.load()) return true;
   ReleaseSRWLockShared(&g_requests);
-  WaitForTheEnd();
+  SetLastError(ERROR_TIMEOUT);
+  return false;
 }
 
 void EndDeviceRequest() {
   ReleaseSRWLockShared(&g_requests);
   if (g_ending.load()) WaitForTheEnd();
   // The request's own error stays for the caller: nothing here sets one.
+}
+
+bool StartStallWatch(HANDLE device, DWORD milliseconds) {
+  g_stalled = false;
+  g_stallMilliseconds = milliseconds;
+  if (CreateTimerQueueTimer(&g_stallTimer, nullptr, Stalled, device, milliseconds, 0,
+                            WT_EXECUTELONGFUNCTION)) {
+    return true;
+  }
+  g_stallTimer = nullptr;
+  return false;
+}
+
+void RenewStallWatch() {
+  if (g_stallTimer) ChangeTimerQueueTimer(nullptr, g_stallTimer, g_stallMilliseconds, 0);
+}
+
+bool EndStallWatch() {
+  // Waits for the timer's cancelling, if it has begun.
+  if (g_stallTimer) DeleteTimerQueueTimer(nullptr, g_stallTimer, INVALID_HANDLE_VALUE);
+  g_stallTimer = nullptr;
+  return g_stalled.exchange(false);
 }
 
 }  // namespace korvo

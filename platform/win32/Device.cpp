@@ -26,6 +26,10 @@ constexpr uint64_t kMaxWrite = MAXDWORD;
 constexpr DWORD kLargestPiece = 16u << 20;
 constexpr DWORD kSmallestPiece = 1u << 20;
 
+// With a time-out the file goes in pieces of this much, each one a sign of
+// progress: a slow printer still takes one well within a second.
+constexpr DWORD kWatchedPiece = 64u << 10;
+
 // The two errors that say the write was too large for the system's
 // resources, not that the device failed.
 bool IsTooLargeForTheSystem(DWORD error) {
@@ -36,6 +40,35 @@ bool IsTooLargeForTheSystem(DWORD error) {
 HANDLE HandleOf(Device* device) { return reinterpret_cast<HANDLE>(device); }
 
 OpenFailure g_found;
+
+// Writes in calls of at most `pieceLimit` bytes. An empty write is still
+// issued. A driver that takes less gets the rest in further calls, as long
+// as each one makes progress.
+bool WritePieces(HANDLE device, const unsigned char* bytes, uint64_t length, uint64_t* written,
+                 WriteProgress* progress, uint64_t pieceLimit) {
+  *written = 0;
+  do {
+    DWORD chunk = static_cast<DWORD>(std::min(length - *written, pieceLimit));
+    DWORD done = 0;
+    if (!BeginDeviceRequest()) return false;  // the stall watch has fired
+    BOOL ok = WriteFile(device, bytes + *written, chunk, &done, nullptr);
+    EndDeviceRequest();
+    *written += done;
+    if (!ok) {
+      DWORD error = GetLastError();
+      if (!IsTooLargeForTheSystem(error) || chunk <= kSmallestPiece) return false;
+      pieceLimit = chunk > kLargestPiece ? kLargestPiece : chunk / 2;
+      continue;
+    }
+    if (done == 0 && chunk > 0) {
+      SetLastError(ERROR_WRITE_FAULT);
+      return false;
+    }
+    RenewStallWatch();
+    if (progress) progress->Sent(*written);
+  } while (*written < length);
+  return true;
+}
 
 }  // namespace
 
@@ -63,44 +96,33 @@ const OpenFailure& LastOpenFailure() { return g_found; }
 bool QueryPortStatus(Device* device, const void* input, uint32_t inputLength, void* reply,
                      uint32_t replyLength, uint32_t* replyCount) {
   DWORD returned = 0;
-  BeginDeviceRequest();
-  BOOL ok = DeviceIoControl(HandleOf(device), kGetPortStatus, const_cast<void*>(input), inputLength,
-                            reply, replyLength, &returned, nullptr);
-  EndDeviceRequest();
+  BOOL ok = FALSE;
+  if (BeginDeviceRequest()) {
+    ok = DeviceIoControl(HandleOf(device), kGetPortStatus, const_cast<void*>(input), inputLength,
+                         reply, replyLength, &returned, nullptr);
+    EndDeviceRequest();
+  }
   *replyCount = returned;
   return ok != FALSE;
 }
 
-// One call takes the whole file, so progress is only heard of at its end.
+// Without a time-out one call normally takes the whole file, so progress is
+// only heard of at its end; with one, each piece tells.
 bool WriteDevice(Device* device, const void* data, uint64_t length, uint64_t* written,
-                 WriteProgress* progress) {
+                 WriteProgress* progress, unsigned stallSeconds) {
   const auto* bytes = static_cast<const unsigned char*>(data);
   *written = 0;
-  // One call normally takes the whole file; an empty write is still issued.
-  // A driver that takes less gets the rest in further calls, as long as each
-  // one makes progress.
-  uint64_t pieceLimit = kMaxWrite;
-  do {
-    DWORD chunk = static_cast<DWORD>(std::min(length - *written, pieceLimit));
-    DWORD done = 0;
-    BeginDeviceRequest();
-    BOOL ok = WriteFile(HandleOf(device), bytes + *written, chunk, &done, nullptr);
-    EndDeviceRequest();
-    if (!ok) {
-      DWORD error = GetLastError();
-      if (!IsTooLargeForTheSystem(error) || chunk <= kSmallestPiece) return false;
-      *written += done;
-      pieceLimit = chunk > kLargestPiece ? kLargestPiece : chunk / 2;
-      continue;
-    }
-    *written += done;
-    if (done == 0 && chunk > 0) {
-      SetLastError(ERROR_WRITE_FAULT);
-      return false;
-    }
-    if (progress) progress->Sent(*written);
-  } while (*written < length);
-  return true;
+  if (stallSeconds == 0) return WritePieces(HandleOf(device), bytes, length, written, progress, kMaxWrite);
+  const auto milliseconds =
+      static_cast<DWORD>(std::min<uint64_t>(uint64_t{stallSeconds} * 1000, MAXDWORD - 1));
+  if (!StartStallWatch(HandleOf(device), milliseconds)) return false;
+  bool sent = WritePieces(HandleOf(device), bytes, length, written, progress, kWatchedPiece);
+  DWORD error = GetLastError();
+  // A write the watch cancelled failed for want of progress, whatever the
+  // cancel made of its error.
+  if (EndStallWatch() && !sent) error = ERROR_TIMEOUT;
+  SetLastError(error);
+  return sent;
 }
 
 void CloseDevice(Device* device) {

@@ -18,8 +18,19 @@ void DisarmConsoleControl(HANDLE device);
 
 // Every request on the armed device runs between these two. Neither
 // returns once the handler has begun, so nothing follows the cancelled
-// request: the handler ends the process. Neither changes the last error.
-void BeginDeviceRequest();
+// request: the handler ends the process. Neither changes the last error,
+// except that BeginDeviceRequest refuses a request once the stall watch has
+// fired: false, with ERROR_TIMEOUT, and then EndDeviceRequest is not called.
+bool BeginDeviceRequest();
 void EndDeviceRequest();
+
+// The stall watch: a write that makes no progress for `milliseconds` is
+// cancelled as the handler cancels it, and no request starts after that.
+// Started before the write (false, with the system's error, when it cannot
+// be), renewed after each piece that made progress, ended after the write:
+// EndStallWatch answers whether it fired.
+bool StartStallWatch(HANDLE device, DWORD milliseconds);
+void RenewStallWatch();
+bool EndStallWatch();
 
 }  // namespace korvo

@@ -50,6 +50,8 @@ TEST(JsonOutputTest, EachWayARunEndsIsOneLineOnStdout) {
       {"unreadable file", kKorvo, {}, pseudo, "cannot-read-file", 1, "18", nullptr, nullptr, 0, ""},
       {"device gone mid-write", kKorvo + ",vanish-after=100", {}, file, "write-failed", 1, "18", nullptr,
        1000, 100, ""},
+      {"write held past --timeout", kKorvo + ",hold-writes", {"--timeout", "1"}, file, "timeout", 1, "18",
+       nullptr, 1000, 0, ""},
       {"no device matches", kKorvo, {"--serial", "K9"}, file, "no-device", 1, nullptr, nullptr, nullptr, 0,
        "No device matches --serial K9\n"},
   };

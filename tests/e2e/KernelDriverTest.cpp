@@ -32,6 +32,7 @@ TEST(KernelDriverTest, OnlyUsblpIsMovedAsideAndItIsAlwaysGivenBack) {
     std::string err;
     bool sent;
     const char* driver;  // bound at the end
+    std::vector<std::string> options = {};
   } cases[] = {
       {"usblp idle: the file arrives", kPrinter, file, 0, "status:18\n", "", true, "usblp"},
       {"usblp's node in use: refused", kPrinter + ",lp-busy", file, 1, "",
@@ -44,10 +45,19 @@ TEST(KernelDriverTest, OnlyUsblpIsMovedAsideAndItIsAlwaysGivenBack) {
        1, "", "Unable to open Cruzer\n", false, "usb-storage"},
       {"a network driver: refused", "vid=0bda,pid=8153,class=255,product=NIC,driver=cdc_ether",
        file, 1, "", "Unable to open NIC\n", false, "cdc_ether"},
+      // --timeout: a write that makes no progress for that long is given up.
+      {"usblp, write held: timed out", kPrinter + ",hold-writes", file, 1,
+       "status:18\nError code Write:110\n", "", false, "usblp", {"--timeout", "1"}},
+      {"usblp, bytes before a pause are progress: the rest follows", kPrinter + ",pause-after=40000",
+       file, 0, "status:18\n", "", true, "usblp", {"--timeout", "1"}},
+      {"usblp, slower than the time-out yet going: the file arrives",
+       kPrinter + ",bulk-rate=80000", file, 0, "status:18\n", "", true, "usblp", {"--timeout=1"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    DeviceRun run = RunOnDevice(dir, c.device, {c.file});
+    std::vector<std::string> args = c.options;
+    args.push_back(c.file);
+    DeviceRun run = RunOnDevice(dir, c.device, args);
     EXPECT_EQ(run.process.status, c.status);
     EXPECT_EQ(run.process.out, c.out);
     EXPECT_EQ(run.process.err, c.err);

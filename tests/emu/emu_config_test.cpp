@@ -103,7 +103,7 @@ TEST(EmuDeviceConfig, EveryKey) {
   const std::optional<DeviceConfig> config = Parse(
       "vid=04B8,pid=0e28,bus=3,dev=127,manufacturer=A%2CB,product=2*P,serial=S1,vendor-db=V,"
       "model-db=M,nonode,class=255,status=98,busy,hang,denied,bulk-rate=1000,"
-      "vanish-after=18446744073709551");
+      "vanish-after=18446744073709551,pause-after=4096");
   ASSERT_TRUE(config);
   EXPECT_EQ(config->vendor_id, 0x04b8);
   EXPECT_EQ(config->product_id, 0x0e28);
@@ -122,6 +122,7 @@ TEST(EmuDeviceConfig, EveryKey) {
   EXPECT_TRUE(config->denied);
   EXPECT_EQ(config->bulk_rate, 1000u);
   EXPECT_EQ(config->vanish_after, 18446744073709551u);
+  EXPECT_EQ(config->pause_after, 4096u);
   EXPECT_EQ(Parse("vid=1,status-empty")->status_reply, StatusReply::kEmpty);
   EXPECT_EQ(Parse("vid=1,stall-status")->status_reply, StatusReply::kStall);
   EXPECT_EQ(Parse("vid=1,vanish-after=0")->vanish_after, 0u);

@@ -99,12 +99,13 @@ bool QueryPortStatus(Device* device, const void* input, uint32_t inputLength, vo
 }
 
 bool WriteDevice(Device* device, const void* data, uint64_t length, uint64_t* written,
-                 WriteProgress* progress) {
+                 WriteProgress* progress, unsigned stallSeconds) {
   fake::State& state = fake::Devices();
   std::lock_guard<std::mutex> lock(state.mutex);
   const char* bytes = static_cast<const char*>(data);
   state.log.writes.push_back(
-      {device, length, length <= fake::kKeptWriteBytes ? std::string(bytes, static_cast<size_t>(length)) : ""});
+      {device, length, length <= fake::kKeptWriteBytes ? std::string(bytes, static_cast<size_t>(length)) : "",
+       stallSeconds});
   int64_t accepts = state.answers.writeAccepts;
   if (accepts >= 0 && static_cast<uint64_t>(accepts) < length) {
     *written = static_cast<uint64_t>(accepts);

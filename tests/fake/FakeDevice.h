@@ -38,6 +38,7 @@ struct WriteCall {
   const Device* device;
   uint64_t length;
   std::string data;  // the bytes, for writes of up to 1 MiB
+  unsigned stallSeconds;
 };
 
 // Everything the fake devices were asked, in order.

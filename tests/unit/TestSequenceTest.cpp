@@ -5,6 +5,7 @@
 #include "fake/FakeDevice.h"
 #include "fake/FakeDiscovery.h"
 #include "fake/FakePresenter.h"
+#include "platform/ErrorNumber.h"
 #include "support/Pattern.h"
 #include "support/TempDir.h"
 
@@ -246,6 +247,36 @@ TEST_F(DeviceRunTest, FailedWriteEndsWithOne) {
   RunResult r = RunSequenceWith({dir_.Write("data.bin", test::Pattern(5000))});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "status:98\nError code Write:19\n");
+  fake::DeviceLog log = DevicesLog();
+  EXPECT_EQ(log.closed, log.openDevices);
+}
+
+// --timeout reaches the write, and a write it cancelled fails like any
+// other, with the time-out's number; without it the write waits for as long
+// as the device takes.
+TEST_F(DeviceRunTest, TheTimeOutIsTheWritesAndATimedOutWriteEndsWithOne) {
+  const std::string file = dir_.Write("data.bin", "abc");
+  const struct {
+    std::vector<std::string> args;
+    unsigned stallSeconds;
+  } cases[] = {{{file}, 0}, {{"--timeout", "7", file}, 7}, {{"--timeout=999999", file}, 999999}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.stallSeconds);
+    ResetDevices();
+    RunResult r = RunSequenceWith(c.args);
+    EXPECT_EQ(r.status, 0);
+    fake::DeviceLog log = DevicesLog();
+    ASSERT_EQ(log.writes.size(), 1u);
+    EXPECT_EQ(log.writes[0].stallSeconds, c.stallSeconds);
+  }
+
+  DeviceAnswers answers;
+  answers.writeAccepts = 0;
+  answers.writeError = TimedOutErrorNumber();
+  ResetDevices(answers);
+  RunResult r = RunSequenceWith({"--timeout", "1", file});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "status:98\nError code Write:" + std::to_string(TimedOutErrorNumber()) + "\n");
   fake::DeviceLog log = DevicesLog();
   EXPECT_EQ(log.closed, log.openDevices);
 }

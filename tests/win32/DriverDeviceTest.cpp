@@ -114,16 +114,21 @@ TEST_F(DriverDeviceTest, FailedStatusRequestGivesTheSystemsError) {
   CloseDevice(device);
 }
 
+// In one write, or in pieces under a time-out: an empty write is still one.
 TEST_F(DriverDeviceTest, WrittenBytesArriveUnchanged) {
-  for (size_t size : {size_t{0}, size_t{1}, kMiB + 7}) {
-    std::string data = Pattern(size);
-    Device* device = OpenDevice(Plug(PresentDevice()));
-    ASSERT_NE(device, nullptr);
-    uint64_t written = 99;
-    EXPECT_TRUE(WriteDevice(device, data.data(), data.size(), &written));
-    EXPECT_EQ(written, size);
-    CloseDevice(device);
-    EXPECT_EQ(device_->Received(), data) << size << " bytes";
+  for (unsigned stallSeconds : {0u, 1u}) {
+    for (size_t size : {size_t{0}, size_t{1}, kMiB + 7}) {
+      SCOPED_TRACE(stallSeconds);
+      std::string data = Pattern(size);
+      Device* device = OpenDevice(Plug(PresentDevice()));
+      ASSERT_NE(device, nullptr);
+      uint64_t written = 99;
+      EXPECT_TRUE(WriteDevice(device, data.data(), data.size(), &written, nullptr, stallSeconds));
+      EXPECT_EQ(written, size);
+      CloseDevice(device);
+      EXPECT_TRUE(device_->Received() == data) << size << " bytes";
+      EXPECT_EQ(device_->Counters().writes == 1, stallSeconds == 0 || size <= 1);
+    }
   }
 }
 
@@ -390,6 +395,45 @@ TEST_F(ProgramOnDriverTest, HeldWriteIsCancelledWhenTheProgramIsEnded) {
   Device* device = OpenDevice(Plug(normal));
   EXPECT_NE(device, nullptr);
   if (device) CloseDevice(device);
+}
+
+// --timeout: a write the device holds is cancelled once it has made no
+// progress for that long; the run ends as a failed write, with the device
+// closed.
+TEST_F(ProgramOnDriverTest, HeldWriteIsGivenUpAfterTheTimeOut) {
+  KorvoDeviceSettings settings = PresentDevice();
+  settings.holdWrites = 1;
+  Plug(settings);
+  ASSERT_TRUE(test::WriteWhole(dataFile_, Pattern(1000)));
+
+  ProcessResult run =
+      test::RunProcess({DosPathOfUnixPath(KORVO_TEST_PROGRAM), "--timeout", "1", dataFile_});
+  ASSERT_TRUE(run.ended);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, "status:00\r\nError code Write:1460\r\n");
+  EXPECT_EQ(run.err, "");
+  KorvoDeviceCounters counters = device_->Counters();
+  EXPECT_EQ(counters.writes, 1u);
+  EXPECT_EQ(counters.cancelledWrites, 1u);
+  EXPECT_EQ(counters.openNow, 0u);
+  EXPECT_EQ(device_->Received(), "");
+}
+
+// A device slower than the time-out takes the whole file all the same, as
+// long as each piece makes progress within it.
+TEST_F(ProgramOnDriverTest, SlowDeviceThatKeepsTakingIsNotTimedOut) {
+  KorvoDeviceSettings settings = PresentDevice();
+  settings.writeDelayMs = 300;
+  Plug(settings);
+  const std::string data = Pattern(320 * 1024 + 5);  // six pieces: about two seconds
+  ASSERT_TRUE(test::WriteWhole(dataFile_, data));
+
+  ProcessResult run =
+      test::RunProcess({DosPathOfUnixPath(KORVO_TEST_PROGRAM), "--timeout", "1", dataFile_});
+  ASSERT_TRUE(run.ended);
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_EQ(run.out, "status:00\r\n");
+  EXPECT_TRUE(device_->Received() == data);
 }
 
 // Ctrl-C or Ctrl-Break during a write the device holds: the program cancels

@@ -49,7 +49,8 @@ std::optional<std::uint64_t> ParseUnsigned(std::string_view text, int base, std:
 bool NeedsValue(std::string_view key) {
   static const std::set<std::string_view> keys = {
       "vid", "pid", "bus", "dev", "manufacturer", "product", "serial", "vendor-db",
-      "model-db", "class", "status", "vanish-after", "bulk-rate", "driver", "detach-delay"};
+      "model-db", "class", "status", "vanish-after", "pause-after", "bulk-rate", "driver",
+      "detach-delay"};
   return keys.count(key) != 0;
 }
 
@@ -76,7 +77,7 @@ bool SetNumber(DeviceConfig& config, std::string_view key, std::string_view valu
   else if (key == "status") rule = {16, 0, 0xff, 2};
   else if (key == "bulk-rate") rule = {10, 1, UINT64_MAX / 16, 19};
   else if (key == "detach-delay") rule = {10, 0, 60000, 5};
-  else rule = {10, 0, UINT64_MAX / 16, 19};  // vanish-after
+  else rule = {10, 0, UINT64_MAX / 16, 19};  // vanish-after, pause-after
   const auto number = value.size() <= rule.max_digits
                           ? ParseUnsigned(value, rule.base, rule.max)
                           : std::nullopt;
@@ -93,6 +94,7 @@ bool SetNumber(DeviceConfig& config, std::string_view key, std::string_view valu
   else if (key == "status") config.status_byte = static_cast<std::uint8_t>(*number);
   else if (key == "bulk-rate") config.bulk_rate = *number;
   else if (key == "detach-delay") config.detach_delay_ms = static_cast<unsigned>(*number);
+  else if (key == "pause-after") config.pause_after = *number;
   else config.vanish_after = *number;
   return true;
 }

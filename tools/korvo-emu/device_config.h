@@ -44,6 +44,9 @@ struct DeviceConfig {
   bool hang = false;
   bool hold_writes = false;  // bulk OUT never completes; control requests are answered
   std::optional<std::uint64_t> vanish_after;
+  // Bulk OUT pauses after this many bytes: the transfer under way holds once it has
+  // given them, until the program cancels it; later transfers go through.
+  std::optional<std::uint64_t> pause_after;
   std::optional<std::uint64_t> bulk_rate;  // bytes per second taken on bulk OUT; unlimited if absent
   bool denied = false;  // the node is read-only: opening it for writing needs permission overrides
   bool bulk_out = true;  // false: the interface has a bulk IN endpoint only

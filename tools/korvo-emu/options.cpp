@@ -12,7 +12,7 @@ const char kUsage[] =
     " -- COMMAND [ARG...]\n"
     "  DEVICE: comma-separated items, e.g. vid=6742,pid=0001,product=KORVO%20K1,status=98\n"
     "  keys: vid pid bus dev manufacturer product serial vendor-db model-db class status\n"
-    "        vanish-after bulk-rate driver detach-delay; flags: nonode roothub\n"
+    "        vanish-after pause-after bulk-rate driver detach-delay; flags: nonode roothub\n"
     "        status-empty stall-status busy hang denied lp-busy lp-denied lp-nonode\n"
     "        no-bulk-out hold-writes\n";
 

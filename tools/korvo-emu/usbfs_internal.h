@@ -59,6 +59,8 @@ struct DeviceCore {
   std::vector<ClientState*> clients;   // open files, for the disconnect
   // The kernel driver bound to interface 0 now, if any (never usbfs).
   std::optional<std::string> kernel_driver;
+  // Bulk OUT bytes still to go before pause-after's pause, until it has come.
+  std::optional<std::uint64_t> pause_in = config.pause_after;
   // Told the driver bound now whenever that changes (see BoundDriver).
   std::function<void(const std::optional<std::string>&)> driver_changed;
   // The node's readiness FIFO (usbfs_ready.h), written end; holds a byte while ready.
@@ -73,7 +75,7 @@ struct Urb {
   std::size_t charge = 0;             // bytes held against the usbfs memory limit
   bool on_interface = false;          // bulk: dies when the interface is released
   int status = 0;                     // the result, once completed
-  int actual_length = 0;
+  int actual_length = 0;              // bulk OUT: what the device took, kept if it is cut short
   Bytes reply;                        // device-to-host data, once completed
   std::size_t reply_offset = 0;       // where it goes in the buffer (after a setup packet)
 };

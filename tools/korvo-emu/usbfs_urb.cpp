@@ -76,7 +76,16 @@ Reply SubmitBulk(ClientState& state, Urb urb, Completions& out) {
     ReleaseMemory(urb.charge);
     return Fail(EFAULT);
   }
+  // The pause: the bytes before it go through, then the transfer holds.
+  if (device.pause_in && length > *device.pause_in) {
+    urb.actual_length = static_cast<int>(
+        device.received.Take(buffer ? buffer->data : nullptr, static_cast<std::size_t>(*device.pause_in)));
+    device.pause_in.reset();
+    state.in_flight.push_back(std::move(urb));
+    return Ok();
+  }
   const std::size_t taken = device.received.Take(buffer ? buffer->data : nullptr, length);
+  if (device.pause_in) *device.pause_in -= taken;
   // A slow device: the bytes take their time to go through.
   if (device.config.bulk_rate && taken > 0) {
     g_usleep(static_cast<gulong>(static_cast<double>(taken) * 1e6 /
@@ -117,7 +126,6 @@ void EndInFlight(ClientState& state, int status, bool interface_only, Completion
   state.in_flight.erase(keep, state.in_flight.end());
   for (Urb& urb : ending) {
     urb.status = status;
-    urb.actual_length = 0;
     CompleteUrb(state, std::move(urb), out);
   }
 }
@@ -142,8 +150,7 @@ Reply DiscardUrb(ClientState& state, unsigned long address, Completions& out) {
   if (found == state.in_flight.end()) return Fail(EINVAL);
   Urb urb = std::move(*found);
   state.in_flight.erase(found);
-  urb.status = -ECONNRESET;
-  urb.actual_length = 0;
+  urb.status = -ECONNRESET;  // with what it took before, as the kernel reports it
   CompleteUrb(state, std::move(urb), out);
   return Ok();
 }

@@ -3,13 +3,14 @@
 // own besides the one korvo-test brings.
 //
 //   korvo-gadget receive DEV OUT [--expect N] [--status XX] [--ready FILE]
-//                        [--hold-after N --mark FILE]
+//                        [--hold-after N --mark FILE] [--rate N]
 //       Opens the printer gadget's node and copies what the host sends to OUT.
 //       --ready creates FILE once the node is open and the status is set.
 //       Ends when N bytes have arrived, or, after SIGUSR1, once nothing more
 //       arrives for a second. --status sets the port status the host reads.
 //       --hold-after stops reading after N bytes (the host's write then
 //       waits) and creates FILE to say so; it then waits for SIGUSR1.
+//       --rate reads at most N bytes a second: a slow printer.
 //       Prints the number of bytes received.
 //   korvo-gadget pattern SIZE OUT
 //       Writes SIZE bytes of the tests' data pattern to OUT.
@@ -45,7 +46,7 @@ void OnFinish(int) { finishing = 1; }
 int Usage() {
   std::fprintf(stderr,
                "usage: korvo-gadget receive DEV OUT [--expect N] [--status XX] [--ready FILE] "
-               "[--hold-after N --mark FILE]\n"
+               "[--hold-after N --mark FILE] [--rate N]\n"
                "       korvo-gadget pattern SIZE OUT\n"
                "       korvo-gadget lock FILE\n"
                "       korvo-gadget exec [--closed-stdout] -- PROGRAM ARGS...\n");
@@ -77,6 +78,7 @@ struct ReceiveOptions {
   unsigned long long holdAfter = 0;
   const char* mark = nullptr;
   const char* ready = nullptr;
+  unsigned long long rate = 0;  // bytes a second; 0: as fast as they come
 };
 
 bool ParseReceive(int argc, char** argv, ReceiveOptions* options) {
@@ -97,6 +99,8 @@ bool ParseReceive(int argc, char** argv, ReceiveOptions* options) {
       options->ready = value;
     } else if (name == "--mark") {
       options->mark = value;
+    } else if (name == "--rate") {
+      options->rate = std::strtoull(value, nullptr, 0);
     } else {
       return false;
     }
@@ -169,6 +173,7 @@ int Receive(int argc, char** argv) {
       if (!WriteAll(out, buffer, static_cast<size_t>(n))) return Fail("cannot write", options.output);
       received += static_cast<unsigned long long>(n);
       quietMs = 0;
+      if (options.rate) usleep(static_cast<useconds_t>(static_cast<unsigned long long>(n) * 1000000 / options.rate));
       continue;
     }
     if (n < 0 && errno != EAGAIN && errno != EINTR) break;  // the gadget went away (unplugged)

@@ -237,6 +237,35 @@ case_sigquit_held_write() { signal_held_write QUIT 131; }
 case_sigusr1_held_write() { signal_held_write USR1 138; }
 case_sigkill_held_write() { signal_held_write KILL 137; }
 
+# --timeout on a write the device holds: given up once nothing has moved for
+# that long, as a failed write with ETIMEDOUT (110); usblp bound again.
+case_timeout_held_write() {
+  replug printer || { note "the printer did not come up"; return; }
+  make_file "$MEDIUM"
+  start_receiver --hold-after 0 --mark /tmp/receiver.held
+  run_tool -- --timeout 2 "$SENT"
+  stop_receiver
+  expect_rc 1
+  expect_stdout "$(printf 'status:18\nError code Write:110')"
+  expect_usblp_bound
+  expect_no_process_left
+}
+
+# --timeout on a printer slower than it: each chunk runs out of time having
+# moved some bytes, which the kernel counts, and the rest follows from
+# there: the file arrives byte-exact.
+case_timeout_slow_printer() {
+  replug printer || { note "the printer did not come up"; return; }
+  make_file 1500000
+  start_receiver --expect 1500000 --rate 400000
+  run_tool -- --timeout 1 "$SENT"
+  stop_receiver
+  expect_rc 0
+  expect_stdout "status:18"
+  expect_received_all
+  expect_usblp_bound
+}
+
 # Runs that overlap on one printer: each sends the whole file or is refused
 # as busy, nothing interleaves, and usblp is bound at the end. $1 runs at
 # once, $2 times over.
@@ -378,6 +407,7 @@ case_64mib() {
 
 ALL_CASES="usblp-idle port-status usblp-in-use file-missing file-locked file-unreadable sigint-held-write
   sigterm-held-write sighup-held-write sigquit-held-write sigusr1-held-write sigkill-held-write
+  timeout-held-write timeout-slow-printer
   ten-at-once three-loops soak memory-cgroup sigpipe unplug-mid-transfer usb-storage-left-alone 64mib"
 
 # run_cases [NAME...]: the named cases (all by default), in that order; the

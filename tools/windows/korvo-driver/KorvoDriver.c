@@ -15,7 +15,8 @@
  *     fails it with a set status;
  *   - keeps every byte it is sent, for the control device to read back;
  *   - can fail a write once a set number of bytes has arrived, fail writes
- *     longer than a set length, or hold writes until they are cancelled.
+ *     longer than a set length, hold writes until they are cancelled, or
+ *     take a set time over each write.
  * Its behaviour is set through the control device (KorvoDriverControl.h).
  *
  * One KORVO device per driver: the settings and what was received are the
@@ -169,6 +170,13 @@ static NTSTATUS KorvoWrite(IRP *irp, IO_STACK_LOCATION *stack) {
   const unsigned char *data = irp->AssociatedIrp.SystemBuffer;
   ULONG length = stack->Parameters.Write.Length;
   KIRQL irql;
+
+  /* Writes come at PASSIVE_LEVEL, in the writer's thread: it waits here. */
+  KeAcquireSpinLock(&g_lock, &irql);
+  LARGE_INTEGER delay;
+  delay.QuadPart = -10000LL * (LONGLONG)g_settings.writeDelayMs;
+  KeReleaseSpinLock(&g_lock, irql);
+  if (delay.QuadPart) KeDelayExecutionThread(KernelMode, FALSE, &delay);
 
   KeAcquireSpinLock(&g_lock, &irql);
   ++g_counters.writes;

@@ -46,6 +46,7 @@ typedef struct KorvoDeviceSettings {
   unsigned long long maxWriteLength; /* longer writes fail whole; 0: no limit */
   int oversizeFailure;              /* how a write over maxWriteLength fails */
   unsigned int present;             /* zero: its interface is disabled */
+  unsigned long long writeDelayMs;  /* each write waits this long first: a slow device */
 } KorvoDeviceSettings;
 
 /* What the device saw since it was last configured. */
