@@ -8,6 +8,7 @@
 
 #include "app/CommandLine.h"
 #include "app/DeviceListing.h"
+#include "app/EveryDevice.h"
 #include "app/Usage.h"
 #include "deviceio/DeviceChannel.h"
 #include "deviceio/FileTransfer.h"
@@ -99,6 +100,7 @@ int RunTestSequence(int argc, char* argv[]) {
     std::fflush(stdout);
     return 0;
   }
+  if (line.all) return TestEveryDevice(devices, line);
 
   std::optional<int> chosen = ChooseDevice(devices);
   if (!chosen) chosen = AskOperator(devices);
@@ -115,7 +117,7 @@ int RunTestSequence(int argc, char* argv[]) {
   StartStatusMonitor(device);  // whether it runs changes nothing in the run
 
   // Without FILE the open fails on the empty path, as it always has.
-  return SendFile(line.file.c_str(), device) == TransferResult::Sent ? 0 : 1;
+  return SendFile(line.file.c_str(), device, line.sharedFile) == TransferResult::Sent ? 0 : 1;
 }
 
 }  // namespace korvo

@@ -46,8 +46,8 @@ std::string Shown(const char* path) { return StdoutIsTerminal() ? TerminalSafe(p
 
 }  // namespace
 
-TransferResult SendFile(const char* path, Device* device) {
-  InputFile* file = OpenInputFile(path);
+TransferResult SendFile(const char* path, Device* device, bool sharedFile) {
+  InputFile* file = OpenInputFile(path, sharedFile);
   if (!file) {
     int error = LastErrorNumber();
     WriteText(stdout, std::string("Can not open file ") + Shown(path) + "\n");

@@ -14,6 +14,7 @@ enum class TransferResult {
 // Sends the whole content of the file at `path` to the device in one write,
 // then closes the file and the device. Each failure prints its own line on
 // stdout. `path` must not be null (an absent argument is the empty path).
-TransferResult SendFile(const char* path, Device* device);
+// `sharedFile`: the file is opened shared (OpenInputFile).
+TransferResult SendFile(const char* path, Device* device, bool sharedFile = false);
 
 }  // namespace korvo
