@@ -1,7 +1,9 @@
 // --all on several emulated devices: each unit is tested by a run of its
 // own, its lines come out whole with its bus and address in front, and the
 // count of units that passed ends the output.
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -106,6 +108,29 @@ TEST(EveryDeviceTest, DISABLED_AHungUnitEndsByItsTimeoutAndTheOthersAreNotHeld) 
   ExpectUnits(run, units, "korvo-test: 1 of 3 devices passed\n", content, dir);
   EXPECT_EQ(run.drivers["001/003"], "usblp");
   EXPECT_EQ(run.drivers["001/004"], "usblp");
+}
+
+// The runs read FILE at the same time, as they may beside another program
+// that reads it under a shared lock; one that holds it exclusively keeps
+// every run out.
+TEST(EveryDeviceTest, TheRunsShareTheFileWithReadersOnly) {
+  TempDir dir;
+  const std::string content = Pattern(100000);
+  const std::string file = dir.Write("data.bin", content);
+  for (int lock : {LOCK_SH, LOCK_EX}) {
+    SCOPED_TRACE(lock == LOCK_SH ? "a reader holds it" : "held exclusively");
+    int holder = open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(flock(holder, lock), 0);
+    const bool shared = lock == LOCK_SH;
+    const std::string shown = shared ? "status:18\n" : "status:18\nCan not open file " + file + "\n";
+    const std::vector<Unit> units = {{kPrinter, shown, "", shared}, {"vid=6742", shown, "", shared}};
+    DeviceRun run = RunOnDevices(dir, {units[0].device, units[1].device}, {"--all", file});
+    close(holder);
+    EXPECT_EQ(run.process.status, shared ? 0 : 1);
+    ExpectUnits(run, units, std::string("korvo-test: ") + (shared ? "2" : "0") + " of 2 devices passed\n",
+                content, dir);
+  }
 }
 
 // The pipes that carry one run's output: "pipe:[inode]" of its fd 1 and 2.
