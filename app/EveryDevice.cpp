@@ -54,7 +54,9 @@ void Relay(ChildProcess* child, ChildOutput output, std::FILE* stream, const std
 // runs read FILE at the same time, where one alone holds it for itself.
 std::vector<std::string> RunArguments(const std::string& path, const CommandLine& line) {
   std::vector<std::string> args = {"--path", path, "--shared-file"};
-  if (line.timeoutSeconds) args.insert(args.end(), {"--timeout", std::to_string(*line.timeoutSeconds)});
+  if (line.timeoutSeconds) {
+    args.insert(args.end(), {"--timeout", std::to_string(*line.timeoutSeconds)});
+  }
   if (line.json) args.push_back("--json");
   if (!line.file.empty()) args.insert(args.end(), {"--", line.file});
   return args;
@@ -65,7 +67,8 @@ std::string HowItEnded(const ChildEnd& end) {
   if (end.signal != 0) return "ended by signal " + std::to_string(end.signal);
   if (end.exitStatus <= 1) return "";
   char text[40];
-  std::snprintf(text, sizeof text, "ended with status 0x%08X", static_cast<unsigned>(end.exitStatus));
+  std::snprintf(text, sizeof text, "ended with status 0x%08X",
+                static_cast<unsigned>(end.exitStatus));
   return text;
 }
 
@@ -83,7 +86,9 @@ void FollowRun(Unit& unit) {
   Relay(unit.child, ChildOutput::Err, stderr, unit.prefix);
   out.join();
   ChildEnd end = WaitChild(unit.child);
-  if (std::string how = HowItEnded(end); !how.empty()) WriteLine(stderr, unit.prefix, "korvo-test: " + how);
+  if (std::string how = HowItEnded(end); !how.empty()) {
+    WriteLine(stderr, unit.prefix, "korvo-test: " + how);
+  }
   unit.passed = end.signal == 0 && end.exitStatus == 0;
 }
 
@@ -97,7 +102,8 @@ int TestEveryDevice(const DeviceList& devices, const CommandLine& line) {
     unit.jsonOut = line.json;  // JSON lines name their device themselves
     unit.child = StartOwnProgram(RunArguments(devices.GetAt(i).devicePath, line));
     if (!unit.child) {
-      WriteLine(stderr, unit.prefix, "korvo-test: cannot start its run: " + ErrorText(LastErrorNumber()));
+      WriteLine(stderr, unit.prefix,
+                "korvo-test: cannot start its run: " + ErrorText(LastErrorNumber()));
       continue;
     }
     unit.thread = std::thread(FollowRun, std::ref(unit));
@@ -107,8 +113,9 @@ int TestEveryDevice(const DeviceList& devices, const CommandLine& line) {
     if (unit.thread.joinable()) unit.thread.join();
     if (unit.passed) ++passed;
   }
-  WriteLine(stderr, "", "korvo-test: " + std::to_string(passed) + " of " + std::to_string(units.size()) +
-                            " devices passed");
+  WriteLine(stderr, "",
+            "korvo-test: " + std::to_string(passed) + " of " + std::to_string(units.size()) +
+                " devices passed");
   if (ChildrenInterrupted()) EndAsInterrupted();
   return passed == units.size() ? 0 : 1;
 }

@@ -34,7 +34,8 @@ constexpr int kInterrupts[] = {SIGINT, SIGTERM, SIGHUP};
 
 std::atomic<ChildProcess*> g_children{nullptr};
 std::atomic<int> g_interrupt{0};  // the first that came
-static_assert(std::atomic<pid_t>::is_always_lock_free && std::atomic<ChildProcess*>::is_always_lock_free,
+static_assert(std::atomic<pid_t>::is_always_lock_free &&
+                  std::atomic<ChildProcess*>::is_always_lock_free,
               "used from a signal handler");
 
 // Each side writes its own variable before it reads the other's (here the

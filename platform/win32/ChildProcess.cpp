@@ -30,7 +30,8 @@ BOOL WINAPI NoteInterrupt(DWORD event) {
 }
 
 std::wstring Widened(const std::string& text) {
-  int length = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  int length =
+      MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
   std::wstring wide(static_cast<size_t>(length), L'\0');
   MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
   return wide;
@@ -148,7 +149,8 @@ ChildProcess* StartOwnProgram(const std::vector<std::string>& args) {
   PROCESS_INFORMATION info = {};
   bool created = Create(program, commandLine, input, outChild, errChild, &info);
   CloseAll({input, outChild, errChild});  // the child has its own now
-  ChildProcess* child = created ? new (std::nothrow) ChildProcess{info.hProcess, out, err} : nullptr;
+  ChildProcess* child =
+      created ? new (std::nothrow) ChildProcess{info.hProcess, out, err} : nullptr;
   if (!child) {
     if (created) {
       TerminateProcess(info.hProcess, 1);

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <sstream>
 
 #include "EmulatedRun.h"
 
@@ -123,12 +124,15 @@ TEST(EveryDeviceTest, TheRunsShareTheFileWithReadersOnly) {
     ASSERT_GE(holder, 0);
     ASSERT_EQ(flock(holder, lock), 0);
     const bool shared = lock == LOCK_SH;
-    const std::string shown = shared ? "status:18\n" : "status:18\nCan not open file " + file + "\n";
-    const std::vector<Unit> units = {{kPrinter, shown, "", shared}, {"vid=6742", shown, "", shared}};
+    const std::string shown =
+        shared ? "status:18\n" : "status:18\nCan not open file " + file + "\n";
+    const std::vector<Unit> units = {{kPrinter, shown, "", shared},
+                                     {"vid=6742", shown, "", shared}};
     DeviceRun run = RunOnDevices(dir, {units[0].device, units[1].device}, {"--all", file});
     close(holder);
     EXPECT_EQ(run.process.status, shared ? 0 : 1);
-    ExpectUnits(run, units, std::string("korvo-test: ") + (shared ? "2" : "0") + " of 2 devices passed\n",
+    ExpectUnits(run, units,
+                std::string("korvo-test: ") + (shared ? "2" : "0") + " of 2 devices passed\n",
                 content, dir);
   }
 }
@@ -138,7 +142,8 @@ std::set<std::string> OutputPipes(pid_t pid) {
   std::set<std::string> pipes;
   for (int fd : {1, 2}) {
     std::error_code error;
-    pipes.insert(fs::read_symlink("/proc/" + std::to_string(pid) + "/fd/" + std::to_string(fd), error));
+    pipes.insert(
+        fs::read_symlink("/proc/" + std::to_string(pid) + "/fd/" + std::to_string(fd), error));
   }
   return pipes;
 }
@@ -168,8 +173,9 @@ TEST(EveryDeviceTest, AnInterruptEndsEveryRunAndEachGivesUsblpBack) {
     test::Process emu;
     ASSERT_TRUE(emu.Start(EmuCommand(dir, {kPrinter + ",hold-writes", kPrinter + ",hold-writes"},
                                      {KORVO_TEST_BINARY, "--all", file})));
-    ASSERT_TRUE(WaitUntil([&] { return emu.Out().size() == 2 * std::string("001:002 status:18\n").size(); }))
-        << emu.Err();
+    ASSERT_TRUE(WaitUntil([&] {
+      return emu.Out().size() == 2 * std::string("001:002 status:18\n").size();
+    })) << emu.Err();
     const pid_t parent = ChildOf(static_cast<pid_t>(emu.Id()));
     const std::vector<pid_t> runs = ChildrenOf(parent, 2);
     ASSERT_EQ(runs.size(), 2u);
@@ -185,7 +191,8 @@ TEST(EveryDeviceTest, AnInterruptEndsEveryRunAndEachGivesUsblpBack) {
     const std::string ended = "korvo-test: ended by signal " + std::to_string(c.signal) + "\n";
     EXPECT_EQ(LinesAfter("001:002 ", run.process.err), ended);
     EXPECT_EQ(LinesAfter("001:003 ", run.process.err), ended);
-    EXPECT_TRUE(run.process.err.ends_with("korvo-test: 0 of 2 devices passed\n")) << run.process.err;
+    EXPECT_TRUE(run.process.err.ends_with("korvo-test: 0 of 2 devices passed\n"))
+        << run.process.err;
     EXPECT_EQ(run.drivers["001/002"], "usblp");
     EXPECT_EQ(run.drivers["001/003"], "usblp");
     for (pid_t guardian : guardians) {
