@@ -1,5 +1,6 @@
 #include "app/TestSequence.h"
 
+#include <chrono>
 #include <cstdio>
 #include <iostream>
 #include <optional>
@@ -9,6 +10,7 @@
 #include "app/CommandLine.h"
 #include "app/DeviceListing.h"
 #include "app/EveryDevice.h"
+#include "app/JsonLines.h"
 #include "app/Usage.h"
 #include "deviceio/DeviceChannel.h"
 #include "deviceio/FileTransfer.h"
@@ -19,6 +21,7 @@
 #include "discovery/DeviceSelector.h"
 #include "discovery/SelectDlg.h"
 #include "platform/DeviceInterfaces.h"
+#include "platform/ErrorNumber.h"
 #include "platform/Framework.h"
 #include "platform/TerminalText.h"
 
@@ -44,6 +47,24 @@ void ShowIgnoredOptions(const std::vector<std::string>& ignored) {
   for (const std::string& word : ignored) words += (words.empty() ? "'" : " '") + TerminalSafe(word) + "'";
   ShowHints({"ignored after FILE: " + words + "; options go before FILE"});
 }
+
+// --json's line for the unit, when asked for; the exit status passes through.
+struct JsonResult {
+  explicit JsonResult(bool asked) : wanted(asked) {}
+
+  bool wanted;
+  RunReport report;
+  std::optional<DeviceEntry> tested;
+  std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
+
+  int End(std::string_view result, int exitStatus) {
+    if (!wanted) return exitStatus;
+    std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - started;
+    WriteText(stdout, UnitJson(tested ? &*tested : nullptr, report, result, seconds.count(), exitStatus));
+    std::fflush(stdout);
+    return exitStatus;
+  }
+};
 
 // A usage error: the problem and where to look, before any device work.
 int RefuseUsage(const std::string& problem) {
@@ -84,19 +105,22 @@ int RunTestSequence(int argc, char* argv[]) {
 
   // Nothing plugged in is no failure of its own; a device asked for by a
   // selector and not found is, whether or not other devices are present.
+  JsonResult json(line.json);
   DeviceList devices(GUID_DEVINTERFACE_USB_DEVICE);
   if (devices.Enumerate() == 0 && line.selector.Empty()) {
     std::cerr << "No KORVO devices to test" << std::endl;
-    return 0;
+    return line.action == Action::List ? 0 : json.End("no-device", 0);
   }
   if (!line.selector.Empty() &&
       devices.KeepOnly([&](const DeviceEntry& e) { return Matches(line.selector, e); }) == 0) {
     WriteText(stderr, "No device matches " + DescribeSelector(line.selector) + "\n");
-    return 1;
+    return line.action == Action::List ? 1 : json.End("no-device", 1);
   }
 
   if (line.action == Action::List) {
-    WriteText(stdout, DeviceListing(devices, ChooseDevice(devices), DiscoveryKnowsBusAddress()));
+    std::optional<int> automatic = ChooseDevice(devices);
+    WriteText(stdout, line.json ? ListingJson(devices, automatic)
+                                : DeviceListing(devices, automatic, DiscoveryKnowsBusAddress()));
     std::fflush(stdout);
     return 0;
   }
@@ -104,20 +128,32 @@ int RunTestSequence(int argc, char* argv[]) {
 
   std::optional<int> chosen = ChooseDevice(devices);
   if (!chosen) chosen = AskOperator(devices);
-  if (!chosen) return 1;  // not confirmed: ends without a message
+  if (!chosen) return json.End("cancelled", 1);  // not confirmed: ends without a message
 
   // The rest of the run works on copies, not on the list.
-  const DeviceEntry& entry = devices.GetAt(*chosen);
-  std::string chosenPath = entry.devicePath;
-  std::string chosenDescription = entry.description;
+  json.tested = devices.GetAt(*chosen);
+  const std::string chosenPath = json.tested->devicePath;
+  const std::string chosenDescription = json.tested->description;
+  RunReport* report = line.json ? &json.report : nullptr;
 
-  Device* device = OpenAndShowPortStatus(chosenPath, chosenDescription);
-  if (!device) return 1;
+  json.started = std::chrono::steady_clock::now();
+  Device* device = OpenAndShowPortStatus(chosenPath, chosenDescription, report);
+  if (!device) return json.End("unable-to-open", 1);
 
   StartStatusMonitor(device);  // whether it runs changes nothing in the run
 
   // Without FILE the open fails on the empty path, as it always has.
-  return SendFile(line.file.c_str(), device, line.sharedFile) == TransferResult::Sent ? 0 : 1;
+  switch (SendFile(line.file.c_str(), device, report, line.sharedFile)) {
+    case TransferResult::Sent:
+      return json.End("sent", 0);
+    case TransferResult::FileNotOpened:
+      return json.End("cannot-open-file", 1);
+    case TransferResult::FileNotRead:
+      return json.End("cannot-read-file", 1);
+    case TransferResult::NotWritten:
+      break;
+  }
+  return json.End(json.report.writeError == TimedOutErrorNumber() ? "timeout" : "write-failed", 1);
 }
 
 }  // namespace korvo

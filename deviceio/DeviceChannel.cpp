@@ -19,7 +19,14 @@ unsigned char g_statusReply[kStatusBufferSize];
 
 }  // namespace
 
-Device* OpenAndShowPortStatus(const std::string& path, const std::string& description) {
+std::string PortStatusInWords(unsigned status) {
+  return std::string(status & kPortSelected ? "selected" : "not selected") +
+         (status & kPortNoError ? ", no error" : ", error") +
+         (status & kPortPaperEmpty ? ", paper empty" : ", paper present");
+}
+
+Device* OpenAndShowPortStatus(const std::string& path, const std::string& description,
+                              RunReport* report) {
   Device* device = OpenDevice(path);
   if (!device) {
     // The description is the device's own text: escaped, it can neither
@@ -35,9 +42,23 @@ Device* OpenAndShowPortStatus(const std::string& path, const std::string& descri
 
   // Only the first reply byte is the status; the reply count is not looked at.
   uint32_t replyCount = 0;
-  if (QueryPortStatus(device, g_statusInput, kStatusBufferSize, g_statusReply, kStatusBufferSize,
-                      &replyCount)) {
-    std::printf("status:%02x\n", static_cast<unsigned>(g_statusReply[0]));
+  bool answered = QueryPortStatus(device, g_statusInput, kStatusBufferSize, g_statusReply,
+                                  kStatusBufferSize, &replyCount);
+  unsigned status = g_statusReply[0];
+  if (report) {
+    if (answered) report->status = status;
+    else report->statusError = LastErrorNumber();
+    return device;
+  }
+  if (answered) {
+    std::printf("status:%02x\n", status);
+    // A printer that is not ready says why, to a person; a ready one
+    // (selected, no error, paper present) needs no words.
+    if ((status & (kPortSelected | kPortNoError | kPortPaperEmpty)) != (kPortSelected | kPortNoError)) {
+      char hex[4];
+      std::snprintf(hex, sizeof hex, "%02x", status);
+      ShowHints({std::string("port status ") + hex + ": " + PortStatusInWords(status)});
+    }
   } else {
     std::printf("Error code Status:%d\n", LastErrorNumber());
   }

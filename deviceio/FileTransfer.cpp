@@ -46,11 +46,11 @@ std::string Shown(const char* path) { return StdoutIsTerminal() ? TerminalSafe(p
 
 }  // namespace
 
-TransferResult SendFile(const char* path, Device* device, bool sharedFile) {
+TransferResult SendFile(const char* path, Device* device, RunReport* report, bool sharedFile) {
   InputFile* file = OpenInputFile(path, sharedFile);
   if (!file) {
     int error = LastErrorNumber();
-    WriteText(stdout, std::string("Can not open file ") + Shown(path) + "\n");
+    if (!report) WriteText(stdout, std::string("Can not open file ") + Shown(path) + "\n");
     ShowHints({*path ? TerminalSafe(path) + ": " + ErrorText(error)
                      : std::string("no FILE was given; see korvo-test --help")});
     return TransferResult::FileNotOpened;  // the device stays open
@@ -59,7 +59,7 @@ TransferResult SendFile(const char* path, Device* device, bool sharedFile) {
   uint64_t size = 0;
   FileBuffer buffer = ReadWholeFile(file, &size);
   if (!buffer) {
-    WriteText(stdout, std::string("Can not read file ") + Shown(path) + "\n");
+    if (!report) WriteText(stdout, std::string("Can not read file ") + Shown(path) + "\n");
     CloseInputFile(file);
     CloseDevice(device);  // nothing more will use it
     return TransferResult::FileNotRead;
@@ -74,7 +74,11 @@ TransferResult SendFile(const char* path, Device* device, bool sharedFile) {
               written == size;
   int error = LastErrorNumber();
   progress.reset();  // erased before any line follows it
-  if (!sent) {
+  if (report) {
+    report->fileBytes = size;
+    report->bytesSent = written;
+    if (!sent) report->writeError = error;
+  } else if (!sent) {
     std::printf("Error code Write:%d\n", error);
     ShowHints({"error " + std::to_string(error) + ": " + ErrorText(error)});
   }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "deviceio/RunReport.h"
 #include "platform/Device.h"
 
 namespace korvo {
@@ -13,8 +14,10 @@ enum class TransferResult {
 
 // Sends the whole content of the file at `path` to the device in one write,
 // then closes the file and the device. Each failure prints its own line on
-// stdout. `path` must not be null (an absent argument is the empty path).
-// `sharedFile`: the file is opened shared (OpenInputFile).
-TransferResult SendFile(const char* path, Device* device, bool sharedFile = false);
+// stdout; with a report, it is recorded there instead. `path` must not be
+// null (an absent argument is the empty path). `sharedFile`: the file is
+// opened shared (OpenInputFile).
+TransferResult SendFile(const char* path, Device* device, RunReport* report = nullptr,
+                        bool sharedFile = false);
 
 }  // namespace korvo

@@ -9,6 +9,10 @@ namespace korvo {
 int LastErrorNumber();
 void SetLastErrorNumber(int error);
 
+// The error number a write ends with when it made no progress for its
+// time-out: ETIMEDOUT, ERROR_TIMEOUT.
+int TimedOutErrorNumber();
+
 // The system's own words for an error number (strerror, FormatMessage).
 std::string ErrorText(int error);
 

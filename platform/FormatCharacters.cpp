@@ -1,5 +1,5 @@
-// The one table of invisible characters, shared by the Linux and Windows
-// terminal text: portable, it includes no OS header.
+// The one table of invisible characters and the one UTF-8 decoder, shared
+// by the Linux and Windows text code: portable, it includes no OS header.
 #include "platform/TerminalText.h"
 
 namespace korvo {
@@ -22,6 +22,34 @@ constexpr Range kInvisible[] = {
 };
 
 }  // namespace
+
+size_t Utf8Sequence(std::string_view text, uint32_t* code) {
+  if (text.empty()) return 0;
+  auto byte = [&](size_t i) { return static_cast<uint8_t>(text[i]); };
+  uint8_t lead = byte(0);
+  size_t length;
+  uint32_t lowest;
+  if (lead < 0x80) {
+    *code = lead;
+    return 1;
+  } else if (lead >= 0xc2 && lead <= 0xdf) {
+    length = 2, *code = lead & 0x1fu, lowest = 0x80;
+  } else if (lead >= 0xe0 && lead <= 0xef) {
+    length = 3, *code = lead & 0x0fu, lowest = 0x800;
+  } else if (lead >= 0xf0 && lead <= 0xf4) {
+    length = 4, *code = lead & 0x07u, lowest = 0x10000;
+  } else {
+    return 0;  // a stray continuation byte, or never valid
+  }
+  if (text.size() < length) return 0;
+  for (size_t i = 1; i < length; ++i) {
+    if ((byte(i) & 0xc0) != 0x80) return 0;
+    *code = *code << 6 | (byte(i) & 0x3fu);
+  }
+  if (*code < lowest || *code > 0x10ffff) return 0;  // overlong or beyond Unicode
+  if (*code >= 0xd800 && *code <= 0xdfff) return 0;  // surrogate
+  return length;
+}
 
 bool IsFormatCharacter(uint32_t code) {
   for (const Range& range : kInvisible) {

@@ -30,6 +30,15 @@ std::string TerminalSafe(std::string_view text);
 // characters, the byte order mark, the soft hyphen, tags) and the line and
 // paragraph separators U+2028 and U+2029. FormatCharacters.cpp, portable.
 bool IsFormatCharacter(uint32_t code);
+// The length of the valid UTF-8 sequence at the start of `text`, its
+// character in *code; 0 when the text does not start with one.
+// FormatCharacters.cpp, portable.
+size_t Utf8Sequence(std::string_view text, uint32_t* code);
+
+// `text`, in the system's code page (the one device names and file names
+// come in), as UTF-8: Linux's bytes as they are, Windows's ANSI code page
+// converted. A text the code page cannot read is left as it is.
+std::string TextAsUtf8(std::string_view text);
 // Writes `text` to `stream` (stdout or stderr). A Windows console is given
 // it as characters, read in the system's ANSI code page (the one device
 // names and file names come in), so that it shows whatever the console's

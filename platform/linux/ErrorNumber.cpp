@@ -9,6 +9,8 @@ int LastErrorNumber() { return errno; }
 
 void SetLastErrorNumber(int error) { errno = error; }
 
+int TimedOutErrorNumber() { return ETIMEDOUT; }
+
 std::string ErrorText(int error) { return std::strerror(error); }
 
 }  // namespace korvo

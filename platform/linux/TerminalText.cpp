@@ -17,31 +17,13 @@ namespace {
 // Length of the valid UTF-8 sequence at the start of `text` that encodes a
 // printable character (not a C1 control); 0 when there is none.
 size_t PrintableSequence(std::string_view text) {
-  auto byte = [&](size_t i) { return static_cast<uint8_t>(text[i]); };
-  uint8_t lead = byte(0);
+  uint8_t lead = static_cast<uint8_t>(text[0]);
   if (lead >= 0x20 && lead < 0x7f) return 1;
-
-  size_t length;
-  uint32_t code;
-  uint32_t lowest;
-  if (lead >= 0xc2 && lead <= 0xdf) {
-    length = 2, code = lead & 0x1fu, lowest = 0x80;
-  } else if (lead >= 0xe0 && lead <= 0xef) {
-    length = 3, code = lead & 0x0fu, lowest = 0x800;
-  } else if (lead >= 0xf0 && lead <= 0xf4) {
-    length = 4, code = lead & 0x07u, lowest = 0x10000;
-  } else {
-    return 0;  // C0, DEL, a stray continuation byte, or never valid
-  }
-  if (text.size() < length) return 0;
-  for (size_t i = 1; i < length; ++i) {
-    if ((byte(i) & 0xc0) != 0x80) return 0;
-    code = code << 6 | (byte(i) & 0x3fu);
-  }
-  if (code < lowest || code > 0x10ffff) return 0;   // overlong or beyond Unicode
-  if (code >= 0xd800 && code <= 0xdfff) return 0;   // surrogate
-  if (code >= 0x80 && code <= 0x9f) return 0;       // C1 control, e.g. CSI
-  if (IsFormatCharacter(code)) return 0;            // e.g. U+202E, which reverses
+  uint32_t code = 0;
+  size_t length = Utf8Sequence(text, &code);
+  if (length < 2) return 0;                     // C0, DEL, or not UTF-8
+  if (code >= 0x80 && code <= 0x9f) return 0;   // C1 control, e.g. CSI
+  if (IsFormatCharacter(code)) return 0;        // e.g. U+202E, which reverses
   return length;
 }
 
@@ -59,6 +41,8 @@ unsigned StderrColumns() {
 void WriteText(std::FILE* stream, std::string_view text) {
   std::fwrite(text.data(), 1, text.size(), stream);
 }
+
+std::string TextAsUtf8(std::string_view text) { return std::string(text); }
 
 std::string TerminalSafe(std::string_view text) {
   std::string safe;

@@ -9,6 +9,8 @@ int LastErrorNumber() { return static_cast<int>(GetLastError()); }
 
 void SetLastErrorNumber(int error) { SetLastError(static_cast<DWORD>(error)); }
 
+int TimedOutErrorNumber() { return ERROR_TIMEOUT; }
+
 std::string ErrorText(int error) {
   char buffer[512];
   DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,

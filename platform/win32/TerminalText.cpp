@@ -61,6 +61,20 @@ void WriteText(std::FILE* stream, std::string_view text) {
   }
 }
 
+std::string TextAsUtf8(std::string_view text) {
+  if (text.empty()) return "";
+  int size = static_cast<int>(text.size());
+  int length = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text.data(), size, nullptr, 0);
+  if (length <= 0) return std::string(text);
+  std::wstring wide(static_cast<size_t>(length), L'\0');
+  MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text.data(), size, wide.data(), length);
+  int bytes = WideCharToMultiByte(CP_UTF8, 0, wide.data(), length, nullptr, 0, nullptr, nullptr);
+  if (bytes <= 0) return std::string(text);
+  std::string utf8(static_cast<size_t>(bytes), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide.data(), length, utf8.data(), bytes, nullptr, nullptr);
+  return utf8;
+}
+
 std::string TerminalSafe(std::string_view text) {
   std::string safe;
   safe.reserve(text.size());

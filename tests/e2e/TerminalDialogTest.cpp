@@ -534,6 +534,9 @@ TEST(TerminalFeedbackTest, HintsFollowTheMessageOnATerminalOnly) {
       {"control characters in an unreadable path", "vid=6742,product=K1", unreadable.c_str(), {}, 1,
        "status:18\nCan not read file " + files.PathOf("status\\x1b[2J") + "\n",
        "status:18\nCan not read file " + unreadable + "\n"},
+      {"printer not ready", "vid=6742,product=K1,status=38", nullptr, {}, 0,
+       "status:38\nkorvo-test: port status 38: selected, no error, paper empty\n",
+       "status:38\n"},
       {"options after FILE", "vid=6742,product=K1", nullptr, {"--serial", "S2", "-d\x1b[2J"}, 0,
        "korvo-test: ignored after FILE: '--serial' '-d\\x1b[2J'; options go before FILE\n"
        "status:18\n",

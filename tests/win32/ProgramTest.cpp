@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "Console.h"
 #include "HiddenWindowStation.h"
 #include "WineDevices.h"
@@ -262,6 +264,51 @@ TEST_F(ProgramTest, OptionsListSelectOrRefuse) {
       EXPECT_EQ(run.out, c.outputStart);
     }
   }
+}
+
+// --json on Windows: no bus nor address, the listing's number, texts from
+// the ANSI code page as UTF-8, and --path taking the path the listing shows.
+TEST_F(ProgramTest, JsonLinesCarryTheFactsAndThePathSelects) {
+  MadeUpInterface one{"USB\\VID_6742&PID_0001\\K1"};
+  one.friendlyName = "KORVO On\xe9";  // e acute in code page 1252
+  MadeUpInterface two{"USB\\VID_6742&PID_0002\\K2"};
+  two.friendlyName = "KORVO Two";
+  ASSERT_TRUE(interfaces_.Add(one));
+  ASSERT_TRUE(interfaces_.Add(two));
+  DeviceNode oneNode(InterfacePath(one));
+  DeviceNode twoNode(InterfacePath(two));
+  ASSERT_TRUE(oneNode.Create());
+  ASSERT_TRUE(twoNode.Create());
+
+  ProcessResult listed = RunProcess({Program(), "-l", "--json"});
+  ASSERT_TRUE(listed.ended);
+  EXPECT_EQ(listed.status, 0) << listed.err;
+  size_t end = listed.out.find("\r\n");
+  ASSERT_NE(end, std::string::npos) << listed.out;
+  using Json = nlohmann::json;
+  Json first = Json::parse(listed.out.substr(0, end));
+  Json second = Json::parse(listed.out.substr(end + 2));
+  EXPECT_EQ(first["description"], "KORVO On\xc3\xa9");
+  EXPECT_EQ(first["device"], InterfacePath(one));
+  EXPECT_TRUE(first["bus"].is_null());
+  EXPECT_TRUE(first["address"].is_null());
+  EXPECT_EQ(first["serial"], "K1");
+  EXPECT_EQ(first["automatic"], true);
+  EXPECT_EQ(second["number"], 2);
+  EXPECT_EQ(second["pid"], "0002");
+
+  ProcessResult sent = RunProcess({Program(), "--json", "--path", second["device"], dataFile_});
+  ASSERT_TRUE(sent.ended);
+  EXPECT_EQ(sent.status, 0) << sent.err;
+  Json unit = Json::parse(sent.out);
+  EXPECT_EQ(unit["result"], "sent");
+  EXPECT_EQ(unit["exit"], 0);
+  EXPECT_EQ(unit["description"], "KORVO Two");
+  EXPECT_TRUE(unit["status"].is_null());  // a file refuses the request
+  EXPECT_TRUE(unit["status_error"].is_number());
+  EXPECT_EQ(unit["bytes_sent"], data_.size());
+  EXPECT_EQ(oneNode.Contents(), "");
+  EXPECT_EQ(twoNode.Contents(), data_);
 }
 
 // A console reads bytes in its own code page (OEM, 437 in Wine), not in the
