@@ -4,6 +4,10 @@
 
 #include <sys/types.h>
 
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -27,6 +31,7 @@ namespace fs = std::filesystem;
 using test::Pattern;
 using test::ReadWhole;
 using test::TempDir;
+using Json = nlohmann::json;
 
 struct DeviceRun {
   test::ProcessResult process;
@@ -121,6 +126,18 @@ inline std::vector<pid_t> ChildrenOf(pid_t pid, size_t count) {
 inline pid_t ChildOf(pid_t pid) {
   std::vector<pid_t> children = ChildrenOf(pid, 1);
   return children.empty() ? -1 : children[0];
+}
+
+// The run's stdout as JSON Lines: nothing else may be on it.
+inline std::vector<Json> JsonLines(const std::string& out) {
+  std::vector<Json> lines;
+  size_t start = 0;
+  for (size_t end; (end = out.find('\n', start)) != std::string::npos; start = end + 1) {
+    lines.push_back(Json::parse(out.substr(start, end - start), nullptr, false));
+    EXPECT_FALSE(lines.back().is_discarded()) << out.substr(start, end - start);
+  }
+  EXPECT_EQ(start, out.size()) << "an unfinished line: " << out;
+  return lines;
 }
 
 // The lines of `text` that begin with `prefix`, in order, without it.

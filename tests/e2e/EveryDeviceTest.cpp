@@ -92,6 +92,24 @@ TEST(EveryDeviceTest, EachUnitIsTestedOnItsOwnAndCounted) {
   }
 }
 
+// With --json each run's line names its device itself and comes as it is;
+// what goes to stderr still has the unit's name in front.
+TEST(EveryDeviceTest, JsonLinesComeWithoutAPrefix) {
+  TempDir dir;
+  const std::string file = dir.Write("data.bin", Pattern(1000));
+  DeviceRun run = RunOnDevices(dir, {kPrinter, "vid=6742,product=K2,busy"}, {"--all", "--json", file});
+  EXPECT_EQ(run.process.status, 1);
+  std::map<std::string, std::string> results;
+  for (const Json& line : JsonLines(run.process.out)) {
+    results[line.value("device", "")] = line.value("result", "");
+  }
+  const std::map<std::string, std::string> expected = {
+      {"/dev/bus/usb/001/002#vid_6742&pid_0001", "sent"},
+      {"/dev/bus/usb/001/003#vid_6742&pid_0001", "unable-to-open"}};
+  EXPECT_EQ(results, expected) << run.process.out;
+  EXPECT_EQ(run.process.err, "001:003 Unable to open K2\nkorvo-test: 1 of 2 devices passed\n");
+}
+
 // Waits for the --timeout option: without it a held write never ends.
 TEST(EveryDeviceTest, DISABLED_AHungUnitEndsByItsTimeoutAndTheOthersAreNotHeld) {
   TempDir dir;
