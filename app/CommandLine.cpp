@@ -140,14 +140,15 @@ struct Parser {
 
   // A long option that takes no value; false when `name` is not one.
   bool Flag(const std::string& name) {
-    bool* flag = name == "--help"      ? &help
-                 : name == "--version" ? &version
-                 : name == "--list"    ? &list
-                 : name == "--all"     ? &line.all
-                 : name == "--each"    ? &line.each
-                 : name == "--json"    ? &line.json
-                 : name == "--wait"    ? &line.wait
-                                       : nullptr;
+    bool* flag = name == "--help"          ? &help
+                 : name == "--version"     ? &version
+                 : name == "--list"        ? &list
+                 : name == "--all"         ? &line.all
+                 : name == "--each"        ? &line.each
+                 : name == "--json"        ? &line.json
+                 : name == "--shared-file" ? &line.sharedFile
+                 : name == "--wait"        ? &line.wait
+                                           : nullptr;
     if (flag) *flag = true;
     return flag != nullptr;
   }

@@ -31,6 +31,7 @@ struct CommandLine {
   std::optional<unsigned> count;           // --count N: --each stops after N units
   std::optional<unsigned> timeoutSeconds;  // --timeout: a write stalled this long is cancelled
   bool json = false;                       // --json: JSON Lines on stdout
+  bool sharedFile = false;                 // --shared-file: FILE read beside other such runs
 };
 
 // Reads the arguments that follow the program name. Options come first, as

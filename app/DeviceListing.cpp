@@ -41,4 +41,10 @@ std::string DeviceListing(const DeviceList& devices, std::optional<int> automati
   return text;
 }
 
+std::string UnitName(const DeviceList& devices, int index, bool withBusAddress) {
+  const DeviceFacts& facts = devices.GetAt(index).facts;
+  if (!withBusAddress) return std::to_string(index + 1);
+  return Decimal3(facts.bus) + ":" + Decimal3(facts.address);
+}
+
 }  // namespace korvo

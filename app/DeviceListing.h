@@ -14,4 +14,9 @@ namespace korvo {
 std::string DeviceListing(const DeviceList& devices, std::optional<int> automatic,
                           bool withBusAddress);
 
+// How -l names the device at `index` in one word: "001:007", its bus and
+// address, where the system tells them (`withBusAddress`), else its number
+// in the listing.
+std::string UnitName(const DeviceList& devices, int index, bool withBusAddress);
+
 }  // namespace korvo

@@ -9,6 +9,7 @@
 
 #include "app/CommandLine.h"
 #include "app/DeviceListing.h"
+#include "app/EveryDevice.h"
 #include "app/JsonLines.h"
 #include "app/Usage.h"
 #include "deviceio/DeviceChannel.h"
@@ -123,6 +124,7 @@ int RunTestSequence(int argc, char* argv[]) {
     std::fflush(stdout);
     return 0;
   }
+  if (line.all) return TestEveryDevice(devices, line);
 
   std::optional<int> chosen = ChooseDevice(devices);
   if (!chosen) chosen = AskOperator(devices);
@@ -142,7 +144,8 @@ int RunTestSequence(int argc, char* argv[]) {
 
   // Without FILE the open fails on the empty path, as it always has.
   // Without --timeout the write waits as long as the device takes.
-  switch (SendFile(line.file.c_str(), device, report, line.timeoutSeconds.value_or(0))) {
+  switch (SendFile(line.file.c_str(), device, report, line.timeoutSeconds.value_or(0),
+                   line.sharedFile)) {
     case TransferResult::Sent:
       return json.End("sent", 0);
     case TransferResult::FileNotOpened:

@@ -47,8 +47,8 @@ std::string Shown(const char* path) { return StdoutIsTerminal() ? TerminalSafe(p
 }  // namespace
 
 TransferResult SendFile(const char* path, Device* device, RunReport* report,
-                        unsigned stallSeconds) {
-  InputFile* file = OpenInputFile(path);
+                        unsigned stallSeconds, bool sharedFile) {
+  InputFile* file = OpenInputFile(path, sharedFile);
   if (!file) {
     int error = LastErrorNumber();
     if (!report) WriteText(stdout, std::string("Can not open file ") + Shown(path) + "\n");

@@ -17,8 +17,9 @@ enum class TransferResult {
 // stdout; with a report, it is recorded there instead. `path` must not be
 // null (an absent argument is the empty path). `stallSeconds`: as
 // WriteDevice takes it; a write cancelled for making no progress is a
-// NotWritten one, with the time-out's error number.
+// NotWritten one, with the time-out's error number. `sharedFile`: the file
+// is opened shared (OpenInputFile).
 TransferResult SendFile(const char* path, Device* device, RunReport* report = nullptr,
-                        unsigned stallSeconds = 0);
+                        unsigned stallSeconds = 0, bool sharedFile = false);
 
 }  // namespace korvo

@@ -7,8 +7,10 @@ namespace korvo {
 struct InputFile;
 
 // Opens an existing file for reading, exclusively: fails while another
-// program holds it, and for directories. nullptr on failure.
-InputFile* OpenInputFile(const char* path);
+// program holds it, and for directories. nullptr on failure. `shared`:
+// other shared opens may read it at the same time (the runs of --all);
+// every other one is still refused, and writers are kept out.
+InputFile* OpenInputFile(const char* path, bool shared = false);
 
 bool InputFileSize(InputFile* file, uint64_t* size);
 

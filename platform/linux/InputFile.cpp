@@ -49,8 +49,8 @@ bool CheckRegularFile(int fd) {
 // Keeps out every program that locks the file too while we read it. NFS
 // turns flock into a POSIX lock, and an exclusive one needs a file open for
 // writing (EBADF): there a shared lock still keeps out those who write.
-bool LockForReading(int fd) {
-  if (flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
+bool LockForReading(int fd, bool shared) {
+  if (flock(fd, (shared ? LOCK_SH : LOCK_EX) | LOCK_NB) == 0) return true;
   return errno == EBADF && flock(fd, LOCK_SH | LOCK_NB) == 0;
 }
 
@@ -135,7 +135,7 @@ void CloseKeepingErrno(int fd) {
 
 }  // namespace
 
-InputFile* OpenInputFile(const char* path) {
+InputFile* OpenInputFile(const char* path, bool shared) {
   if (!path) {
     errno = EINVAL;
     return nullptr;
@@ -144,7 +144,7 @@ InputFile* OpenInputFile(const char* path) {
   int fd = open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
   if (fd < 0) return nullptr;
 
-  if (!CheckRegularFile(fd) || !LockForReading(fd)) {
+  if (!CheckRegularFile(fd) || !LockForReading(fd, shared)) {
     CloseKeepingErrno(fd);
     return nullptr;
   }

@@ -22,7 +22,7 @@ HANDLE HandleOf(InputFile* file) { return reinterpret_cast<HANDLE>(file); }
 
 }  // namespace
 
-InputFile* OpenInputFile(const char* path) {
+InputFile* OpenInputFile(const char* path, bool shared) {
   if (!path) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;
@@ -33,9 +33,10 @@ InputFile* OpenInputFile(const char* path) {
   std::wstring widePath(static_cast<size_t>(length > 0 ? length : 1), L'\0');
   MultiByteToWideChar(CP_ACP, 0, path, -1, widePath.data(), length);
   // No sharing: the open fails while another program holds the file. A
-  // directory cannot be opened this way.
-  HANDLE handle = CreateFileW(widePath.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  // directory cannot be opened this way. Shared, only readers that share
+  // too get in beside it.
+  HANDLE handle = CreateFileW(widePath.c_str(), GENERIC_READ, shared ? FILE_SHARE_READ : 0, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return nullptr;
   return reinterpret_cast<InputFile*>(handle);
 }

@@ -4,12 +4,18 @@
 
 #include <sys/types.h>
 
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -25,6 +31,7 @@ namespace fs = std::filesystem;
 using test::Pattern;
 using test::ReadWhole;
 using test::TempDir;
+using Json = nlohmann::json;
 
 struct DeviceRun {
   test::ProcessResult process;
@@ -32,6 +39,7 @@ struct DeviceRun {
   std::string received;   // the first device's bulk OUT bytes
   std::string report;     // korvo-emu's --report line for it, if any
   std::string driver;     // the kernel driver bound at the end, "none", or "" if not told
+  std::map<std::string, std::string> drivers;  // the same for every device, by "BBB/DDD"
 };
 
 // korvo-emu running `command` on the emulated devices described by `devices`
@@ -49,7 +57,7 @@ inline std::vector<std::string> EmuCommand(const TempDir& dir, const std::vector
 }
 
 // What a run of EmuCommand left: `received`, `report` and `driver` are those
-// of the first device.
+// of the first device; `drivers` has every device's.
 inline DeviceRun Collect(const TempDir& dir, test::ProcessResult process) {
   DeviceRun run;
   run.process = std::move(process);
@@ -64,11 +72,12 @@ inline DeviceRun Collect(const TempDir& dir, test::ProcessResult process) {
     if (run.report.empty() && found.str().starts_with("korvo-emu: 001/002 ")) run.report = found.str();
     run.process.err = found.prefix().str() + found.suffix().str();
   }
-  static const std::regex kDriver("korvo-emu: 001/002 driver (\\S+)\n");
-  if (std::regex_search(run.process.err, found, kDriver)) {
-    run.driver = found[1].str();
+  static const std::regex kDriver("korvo-emu: ([0-9]{3}/[0-9]{3}) driver (\\S+)\n");
+  while (std::regex_search(run.process.err, found, kDriver)) {
+    run.drivers[found[1].str()] = found[2].str();
     run.process.err = found.prefix().str() + found.suffix().str();
   }
+  if (run.drivers.count("001/002")) run.driver = run.drivers["001/002"];
   return run;
 }
 
@@ -98,13 +107,47 @@ inline bool WaitUntil(const std::function<bool()>& done) {
   return true;
 }
 
-// The first child of process `pid`, once it has one; -1 after a minute.
-inline pid_t ChildOf(pid_t pid) {
+// The children of process `pid` (its main thread's), once it has `count`
+// of them; fewer after a minute.
+inline std::vector<pid_t> ChildrenOf(pid_t pid, size_t count) {
   const std::string children =
       "/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children";
-  pid_t child = -1;
-  WaitUntil([&] { return static_cast<bool>(std::ifstream(children) >> child); });
-  return child;
+  std::vector<pid_t> found;
+  WaitUntil([&] {
+    std::ifstream in(children);
+    found.clear();
+    for (pid_t child; in >> child;) found.push_back(child);
+    return found.size() >= count;
+  });
+  return found;
+}
+
+// The first child of process `pid`, once it has one; -1 after a minute.
+inline pid_t ChildOf(pid_t pid) {
+  std::vector<pid_t> children = ChildrenOf(pid, 1);
+  return children.empty() ? -1 : children[0];
+}
+
+// The run's stdout as JSON Lines: nothing else may be on it.
+inline std::vector<Json> JsonLines(const std::string& out) {
+  std::vector<Json> lines;
+  size_t start = 0;
+  for (size_t end; (end = out.find('\n', start)) != std::string::npos; start = end + 1) {
+    lines.push_back(Json::parse(out.substr(start, end - start), nullptr, false));
+    EXPECT_FALSE(lines.back().is_discarded()) << out.substr(start, end - start);
+  }
+  EXPECT_EQ(start, out.size()) << "an unfinished line: " << out;
+  return lines;
+}
+
+// The lines of `text` that begin with `prefix`, in order, without it.
+inline std::string LinesAfter(const std::string& prefix, const std::string& text) {
+  std::istringstream in(text);
+  std::string lines;
+  for (std::string line; std::getline(in, line);) {
+    if (line.starts_with(prefix)) lines += line.substr(prefix.size()) + "\n";
+  }
+  return lines;
 }
 
 // Whether the emulated device at bus 1, `address` was opened in the last run.

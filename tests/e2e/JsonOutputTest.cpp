@@ -2,28 +2,12 @@
 // korvo-emu: each way a run ends gives one line a program can read back.
 #include <gtest/gtest.h>
 
-#include <nlohmann/json.hpp>
-
 #include "EmulatedRun.h"
 
 namespace korvo::e2e {
 namespace {
 
-using Json = nlohmann::json;
-
 const std::string kKorvo = "vid=6742,pid=0001,product=KORVO%20K1,serial=K1-0042";
-
-// The run's stdout as JSON Lines: nothing else may be on it.
-std::vector<Json> JsonLines(const std::string& out) {
-  std::vector<Json> lines;
-  size_t start = 0;
-  for (size_t end; (end = out.find('\n', start)) != std::string::npos; start = end + 1) {
-    lines.push_back(Json::parse(out.substr(start, end - start), nullptr, false));
-    EXPECT_FALSE(lines.back().is_discarded()) << out.substr(start, end - start);
-  }
-  EXPECT_EQ(start, out.size()) << "an unfinished line: " << out;
-  return lines;
-}
 
 TEST(JsonOutputTest, EachWayARunEndsIsOneLineOnStdout) {
   TempDir dir;

@@ -193,6 +193,20 @@ TEST(EmuBulk, TheNodePollsReadyOnlyWhileAUrbWaitsToBeReaped) {
   }
 }
 
+// A slow device's transfer takes its time without holding any other's: the
+// other device's write ends at once, and the slow one's is given up at its
+// time-out.
+TEST(EmuBulk, ASlowDeviceHoldsOnlyItsOwnTransfers) {
+  TempDir dir;
+  const std::string slow = dir.PathOf("slow.txt");
+  const ProcessResult run =
+      RunEmu({"--device", "vid=6742,bulk-rate=1", "--device", "vid=6742"},
+             {"/bin/sh", "-c", "\"$0\" 1 2 claim write=20/20/1000 > \"$1\" & \"$0\" 1 3 write=100; wait",
+              EMU_CLIENT_PATH, slow});
+  EXPECT_EQ(run.out, "open OK\nwrite OK 100\n");
+  EXPECT_TRUE(ReadWhole(slow).starts_with("open OK\nclaim OK\nwrite LIBUSB_ERROR_TIMEOUT ")) << ReadWhole(slow);
+}
+
 TEST(EmuBulk, AHangingDeviceTakesNothing) {
   TempDir dir;
   const Strings options = {"--capture-dir", dir.Path(), "--report"};

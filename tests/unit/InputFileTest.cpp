@@ -47,6 +47,24 @@ TEST(InputFileTest, OpenIsExclusiveUntilTheHolderClosesIt) {
   if (again) CloseInputFile(again);
 }
 
+// Shared opens (the runs of --all) read beside each other, and keep an
+// exclusive one out as it keeps them out.
+TEST(InputFileTest, SharedOpensGoTogetherAndNotWithAnExclusiveOne) {
+  TempDir dir;
+  std::string path = dir.Write("data.bin", "abc");
+  InputFile* first = OpenInputFile(path.c_str(), true);
+  InputFile* second = OpenInputFile(path.c_str(), true);
+  ASSERT_NE(first, nullptr);
+  ASSERT_NE(second, nullptr);
+  EXPECT_EQ(OpenInputFile(path.c_str()), nullptr);
+  CloseInputFile(first);
+  CloseInputFile(second);
+  InputFile* exclusive = OpenInputFile(path.c_str());
+  ASSERT_NE(exclusive, nullptr);
+  EXPECT_EQ(OpenInputFile(path.c_str(), true), nullptr);
+  CloseInputFile(exclusive);
+}
+
 TEST(InputFileTest, OnlyExistingFilesOpen) {
   TempDir dir;
   EXPECT_EQ(OpenInputFile(dir.PathOf("missing.bin").c_str()), nullptr);

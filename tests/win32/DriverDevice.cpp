@@ -12,9 +12,10 @@ namespace korvo::win32test {
 
 namespace {
 
-// The device's instance ID carries the vendor and product the way a USB
-// device's does, so that its interface path names vid_6742.
-constexpr const char* kInstanceId = "ROOT\\VID_6742&PID_0001\\0000";
+// The devices' instance IDs, by unit, carry the vendor and product the way a
+// USB device's does, so that their interface paths name vid_6742.
+constexpr const char* kInstanceIds[] = {"ROOT\\VID_6742&PID_0001\\0000",
+                                        "ROOT\\VID_6742&PID_0001\\0001"};
 constexpr char kHardwareIds[] = "Root\\KorvoTestDevice\0";  // a list: two NULs
 constexpr const char* kServiceName = "korvotest";
 
@@ -28,9 +29,10 @@ std::string Failed(const std::string& step) {
   return step + " failed with error " + std::to_string(GetLastError());
 }
 
-HANDLE OpenControl() {
-  return CreateFileA(KORVO_CONTROL_DOS_NAME, GENERIC_READ | GENERIC_WRITE,
-                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+HANDLE OpenControl(int unit = 0) {
+  return CreateFileA(unit == 0 ? KORVO_CONTROL_DOS_NAME : KORVO_CONTROL1_DOS_NAME,
+                     GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                     OPEN_EXISTING, 0, nullptr);
 }
 
 bool WaitForControl(unsigned milliseconds) {
@@ -45,14 +47,14 @@ bool WaitForControl(unsigned milliseconds) {
   }
 }
 
-// Registers the root-enumerated device, unless it is registered already.
-std::string RegisterDevice() {
+// Registers a root-enumerated device, unless it is registered already.
+std::string RegisterDevice(const char* instanceId) {
   HDEVINFO set = SetupDiCreateDeviceInfoList(&kSystemClass, nullptr);
   if (set == INVALID_HANDLE_VALUE) return Failed("SetupDiCreateDeviceInfoList");
   std::string error;
   SP_DEVINFO_DATA device = {};
   device.cbSize = sizeof device;
-  if (!SetupDiCreateDeviceInfoA(set, kInstanceId, &kSystemClass, nullptr, nullptr, 0, &device)) {
+  if (!SetupDiCreateDeviceInfoA(set, instanceId, &kSystemClass, nullptr, nullptr, 0, &device)) {
     if (GetLastError() != ERROR_DEVINST_ALREADY_EXISTS) error = Failed("SetupDiCreateDeviceInfo");
   } else if (!SetupDiSetDeviceRegistryPropertyA(set, &device, SPDRP_HARDWAREID,
                                                 reinterpret_cast<const BYTE*>(kHardwareIds),
@@ -91,7 +93,10 @@ std::string StartService() {
 std::string InstallDriverDevice() {
   if (WaitForControl(0)) return "";
 
-  std::string error = RegisterDevice();
+  std::string error;
+  for (const char* instanceId : kInstanceIds) {
+    if (error.empty()) error = RegisterDevice(instanceId);
+  }
   if (!error.empty()) return error;
   const std::string inf = DosPathOfUnixPath(KORVO_DRIVER_DIR "/korvo-driver.inf");
   BOOL reboot = FALSE;
@@ -113,7 +118,7 @@ KorvoDeviceSettings PresentDevice() {
   return settings;
 }
 
-DriverDevice::DriverDevice() : control_(OpenControl()) {}
+DriverDevice::DriverDevice(int unit) : control_(OpenControl(unit)) {}
 
 DriverDevice::~DriverDevice() {
   if (!Ready()) return;
@@ -160,7 +165,7 @@ bool DriverDevice::ReleaseHeldWrite(long ntStatus) {
                          nullptr, 0, &returned, nullptr) != FALSE;
 }
 
-std::string DriverDevice::InterfacePath() {
+std::string DriverDevice::InterfacePath(int unit) {
   HDEVINFO set = SetupDiGetClassDevsA(&kUsbDeviceInterface, nullptr, nullptr,
                                       DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
   if (set == INVALID_HANDLE_VALUE) return "";
@@ -179,7 +184,7 @@ std::string DriverDevice::InterfacePath() {
     if (SetupDiGetDeviceInterfaceDetailA(set, &interfaceData, detail, sizeof buffer, nullptr,
                                          &device) &&
         SetupDiGetDeviceInstanceIdA(set, &device, instanceId, sizeof instanceId, nullptr) &&
-        lstrcmpiA(instanceId, kInstanceId) == 0) {
+        lstrcmpiA(instanceId, kInstanceIds[unit]) == 0) {
       path = detail->DevicePath;
       break;
     }

@@ -24,10 +24,11 @@ std::string InstallDriverDevice();
 // test starts from.
 KorvoDeviceSettings PresentDevice();
 
-// The control side of the device. Unplugs the device when destroyed.
+// The control side of the device of unit 0, or 1 (which stays unplugged
+// until configured present). Unplugs the device when destroyed.
 class DriverDevice {
  public:
-  DriverDevice();
+  explicit DriverDevice(int unit = 0);
   ~DriverDevice();
   DriverDevice(const DriverDevice&) = delete;
   DriverDevice& operator=(const DriverDevice&) = delete;
@@ -40,8 +41,8 @@ class DriverDevice {
   KorvoDeviceCounters Counters() const;
   // Ends the write the device holds with `ntStatus`.
   bool ReleaseHeldWrite(long ntStatus);
-  // The interface path SetupAPI gives for the device; "" while unplugged.
-  static std::string InterfacePath();
+  // The interface path SetupAPI gives for the unit's device; "" while unplugged.
+  static std::string InterfacePath(int unit = 0);
 
  private:
   void* control_;

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include <optional>
@@ -372,6 +373,59 @@ TEST_F(ProgramOnDriverTest, BusyDeviceIsNotWrittenTo) {
   EXPECT_EQ(device_->Received(), "");
 }
 
+// The lines of `text` that begin with `prefix`, in order, without it.
+std::string LinesAfter(const std::string& prefix, const std::string& text) {
+  std::string lines;
+  for (size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+    if (text.compare(start, prefix.size(), prefix) == 0) {
+      lines += text.substr(start + prefix.size(), end + 1 - start - prefix.size());
+    }
+  }
+  return lines;
+}
+
+// --all over both units: each is tested by a run of its own, whose lines come
+// after its number in the listing; the count of those that passed comes last.
+TEST_F(ProgramOnDriverTest, AllTestsEveryUnitInARunOfItsOwn) {
+  DriverDevice second(1);
+  ASSERT_TRUE(second.Ready());
+  const std::string data = Pattern(100000);
+  ASSERT_TRUE(test::WriteWhole(dataFile_, data));
+  KorvoDeviceSettings failing = PresentDevice();
+  failing.failWriteAfter = 1000;
+  failing.writeFailure = kIoDeviceError;
+  const struct {
+    const char* name;
+    KorvoDeviceSettings first, second;
+    std::string otherOut;  // the second unit's lines, whichever number it has
+    std::string summary;
+    int status;
+  } cases[] = {
+      {"both pass", PresentDevice(), PresentDevice(), "status:00\r\n", "korvo-test: 2 of 2 devices passed\r\n", 0},
+      {"the second fails its write", PresentDevice(), failing, "status:00\r\nError code Write:1117\r\n",
+       "korvo-test: 1 of 2 devices passed\r\n", 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Plug(c.first);
+    ASSERT_TRUE(second.Configure(c.second));
+    ProcessResult run = test::RunProcess({Argv()[0], "--all", dataFile_});
+    ASSERT_TRUE(run.ended);
+    EXPECT_EQ(run.status, c.status) << run.err;
+    const std::string one = LinesAfter("1 ", run.out), two = LinesAfter("2 ", run.out);
+    const size_t lines = std::count(run.out.begin(), run.out.end(), '\n');
+    EXPECT_EQ(one.size() + two.size() + 2 * lines, run.out.size()) << "a line of no unit: " << run.out;
+    EXPECT_TRUE((one == "status:00\r\n" && two == c.otherOut) ||
+                (two == "status:00\r\n" && one == c.otherOut))
+        << run.out;
+    EXPECT_EQ(run.err, c.summary);
+    EXPECT_TRUE(device_->Received() == data);
+    const uint64_t taken = std::min<uint64_t>(c.second.failWriteAfter, data.size());
+    EXPECT_TRUE(second.Received() == data.substr(0, static_cast<size_t>(taken)));
+    EXPECT_EQ(device_->Counters().opens + second.Counters().opens, 2u);
+  }
+}
+
 // A device that never finishes the write: the program waits in it, and
 // ending the program cancels the write and frees the device.
 TEST_F(ProgramOnDriverTest, HeldWriteIsCancelledWhenTheProgramIsEnded) {
@@ -486,6 +540,35 @@ TEST_F(ConsoleControlTest, CtrlCDuringAHeldWriteCancelsItAndEndsAsInterrupted) {
   // Group 0: every process on the console, this one included.
   ASSERT_TRUE(GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0)) << GetLastError();
   ExpectEndedAsInterrupted(program);
+}
+
+// Ctrl-C during --all reaches every run from the console: each cancels its
+// held write and ends as interrupted, and the count still comes before the
+// program ends so too.
+TEST_F(ConsoleControlTest, CtrlCDuringAllEndsEveryRunAndTheCountComes) {
+  DriverDevice second(1);
+  ASSERT_TRUE(second.Ready());
+  KorvoDeviceSettings held = PresentDevice();
+  held.holdWrites = 1;
+  ASSERT_TRUE(second.Configure(held));
+  test::Process program;
+  ASSERT_TRUE(program.Start({Argv()[0], "--all", dataFile_}));
+  auto heldOne = [](const KorvoDeviceCounters& c) { return c.heldWrites == 1; };
+  ASSERT_TRUE(WaitFor(heldOne));
+  ASSERT_TRUE(WaitFor([&](const KorvoDeviceCounters&) { return heldOne(second.Counters()); }));
+  ASSERT_TRUE(GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0)) << GetLastError();
+  ASSERT_TRUE(program.Wait(20000)) << "the event did not end the program";
+  EXPECT_EQ(static_cast<DWORD>(program.Status()), static_cast<DWORD>(STATUS_CONTROL_C_EXIT));
+  EXPECT_EQ(LinesAfter("1 ", program.Out()), "status:00\r\n");
+  EXPECT_EQ(LinesAfter("2 ", program.Out()), "status:00\r\n");
+  EXPECT_EQ(LinesAfter("1 ", program.Err()), "korvo-test: ended with status 0xC000013A\r\n");
+  EXPECT_EQ(LinesAfter("2 ", program.Err()), "korvo-test: ended with status 0xC000013A\r\n");
+  EXPECT_TRUE(program.Err().ends_with("korvo-test: 0 of 2 devices passed\r\n")) << program.Err();
+  for (const DriverDevice* unit : {&*device_, &second}) {
+    KorvoDeviceCounters counters = unit->Counters();
+    EXPECT_EQ(counters.cancelledWrites, 1u);
+    EXPECT_EQ(counters.openNow, 0u);
+  }
 }
 
 // A program in a process group of its own ignores Ctrl-C (Windows disables it

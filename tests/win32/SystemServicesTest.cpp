@@ -1,11 +1,18 @@
 // What the Windows layer's files and error numbers add to the portable unit
-// tests (which run here too): the system's own sharing rules and error codes.
+// tests (which run here too): the system's own sharing rules and error codes;
+// and child runs, whose command line is the system's to read back.
 #include <windows.h>
+#include <shellapi.h>
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <cwchar>
 #include <string>
+#include <vector>
 
+#include "platform/ChildProcess.h"
 #include "platform/ErrorNumber.h"
 #include "platform/InputFile.h"
 #include "platform/TerminalText.h"
@@ -111,6 +118,78 @@ TEST(WriteTextTest, ConsoleGetsCharactersAndAFileTheBytes) {
   WriteText(file, "KORVO Caf\xe9\n");
   std::fclose(file);
   EXPECT_EQ(test::ReadWhole(dir.PathOf("text")), "KORVO Caf\xe9\r\n");  // text mode's line end
+}
+
+std::string ReadToTheEnd(ChildProcess* child, ChildOutput output) {
+  std::string text;
+  char buffer[512];
+  for (long count; (count = ReadChildOutput(child, output, buffer, sizeof buffer)) > 0;) {
+    text.append(buffer, static_cast<size_t>(count));
+  }
+  return text;
+}
+
+constexpr const char* kEchoing = "KORVO_ECHO_ARGUMENTS";
+
+// The child side: every argument after the filter, each in brackets on a
+// line of its own, as the system reads the command line; and whether the
+// handle whose value the last one gives is open here, on the marker file.
+void EchoArguments() {
+  int count = 0;
+  LPWSTR* words = CommandLineToArgvW(GetCommandLineW(), &count);
+  for (int i = 2; i < count; ++i) {
+    char ansi[1024] = "";
+    WideCharToMultiByte(CP_ACP, 0, words[i], -1, ansi, sizeof ansi, nullptr, nullptr);
+    std::fprintf(stderr, "[%s]\n", ansi);
+  }
+  auto handle = reinterpret_cast<HANDLE>(
+      static_cast<uintptr_t>(std::wcstoull(words[count - 1], nullptr, 10)));
+  wchar_t name[1024] = L"";
+  GetFinalPathNameByHandleW(handle, name, 1024, 0);
+  std::fprintf(stderr, "inherited: %s\n", std::wcsstr(name, L"inherit-marker") ? "yes" : "no");
+  LocalFree(words);
+}
+
+// Every argument reaches the child as it was, whatever quotes and
+// backslashes it holds, and no handle of ours but its standard streams.
+TEST(ChildProcessTest, ArgumentsArriveByteForByteAndNoHandleOfOurs) {
+  if (GetEnvironmentVariableA(kEchoing, nullptr, 0) > 0) return EchoArguments();
+
+  // Inheritable, yet not for this child.
+  test::TempDir dir;
+  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+  HANDLE ours = CreateFileA(dir.PathOf("inherit-marker").c_str(), GENERIC_WRITE,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, CREATE_ALWAYS, 0, nullptr);
+  ASSERT_NE(ours, INVALID_HANDLE_VALUE);
+  const std::vector<std::string> words = {"plain",
+                                          "with space",
+                                          "",
+                                          "\"quoted\"",
+                                          "say \"hi\" twice",
+                                          "tail\\",
+                                          "C:\\Program Files\\x\\",
+                                          "a\\\\\"b\\",
+                                          "\\\\?\\usb#vid_6742&pid_0001#k1#{a5dcbf10}",
+                                          "tab\tand\xe9",
+                                          std::to_string(reinterpret_cast<uintptr_t>(ours))};
+  std::vector<std::string> args = {
+      "--gtest_filter=ChildProcessTest.ArgumentsArriveByteForByteAndNoHandleOfOurs"};
+  args.insert(args.end(), words.begin(), words.end());
+  SetEnvironmentVariableA(kEchoing, "1");
+  ChildProcess* child = StartOwnProgram(args);
+  SetEnvironmentVariableA(kEchoing, nullptr);
+  ASSERT_NE(child, nullptr) << GetLastError();
+  // Each output is far smaller than a pipe holds: one after the other does.
+  const std::string out = ReadToTheEnd(child, ChildOutput::Out);
+  const std::string err = ReadToTheEnd(child, ChildOutput::Err);
+  const ChildEnd end = WaitChild(child);
+  CloseHandle(ours);
+
+  std::string expected;
+  for (const std::string& word : words) expected += "[" + word + "]\r\n";
+  EXPECT_EQ(err, expected + "inherited: no\r\n");
+  EXPECT_NE(out.find("[  PASSED  ] 1 test"), std::string::npos) << out;
+  EXPECT_EQ(end.exitStatus, 0u);
 }
 
 TEST(ErrorNumberTest, IsTheSystemsLastErrorBothWays) {

@@ -200,6 +200,35 @@ gboolean HandleIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer) 
   return TRUE;
 }
 
+// The URBs whose time has come, in the order they came, on every open file
+// of the device.
+gboolean CompleteDue(gpointer data) {
+  const std::shared_ptr<DeviceCore> device = static_cast<std::weak_ptr<DeviceCore>*>(data)->lock();
+  if (!device) return G_SOURCE_REMOVE;
+  Completions out;
+  {
+    const std::lock_guard<std::mutex> lock(device->mutex);
+    const std::int64_t now = g_get_monotonic_time();
+    for (ClientState* state : device->clients) {
+      std::vector<Urb>& in_flight = state->in_flight;
+      for (auto urb = in_flight.begin(); urb != in_flight.end();) {
+        if (urb->due == 0 || urb->due > now) {
+          ++urb;
+          continue;
+        }
+        Urb done = std::move(*urb);
+        urb = in_flight.erase(urb);
+        CompleteUrb(*state, std::move(done), out);
+      }
+    }
+    ShowReadiness(*device);
+  }
+  Finish(out);
+  return G_SOURCE_REMOVE;
+}
+
+void ForgetDevice(gpointer data) { delete static_cast<std::weak_ptr<DeviceCore>*>(data); }
+
 // The program closed the file: the kernel drops its URBs and its claim.
 void Forget(ClientState& state) {
   if (state.gone) return;
@@ -242,6 +271,18 @@ void ClientConnected(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer d
 }
 
 }  // namespace
+
+void CompleteWhenDue(ClientState& state, Urb urb) {
+  const std::int64_t wait = std::max<std::int64_t>(0, urb.due - g_get_monotonic_time());
+  state.in_flight.push_back(std::move(urb));
+  // On umockdev's thread, which runs the requests too; a URB discarded or
+  // ended meanwhile is no longer in flight when the time comes.
+  GSource* source = g_timeout_source_new(static_cast<guint>((wait + 999) / 1000));
+  g_source_set_callback(source, CompleteDue, new std::weak_ptr<DeviceCore>(state.device),
+                        ForgetDevice);
+  g_source_attach(source, g_main_context_get_thread_default());
+  g_source_unref(source);
+}
 
 UsbfsDevice::UsbfsDevice(const DeviceConfig& config, std::optional<std::string> capture_path)
     : core_(std::make_shared<DeviceCore>(config, std::move(capture_path))),

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -66,6 +67,9 @@ struct DeviceCore {
   // The node's readiness FIFO (usbfs_ready.h), written end; holds a byte while ready.
   int ready_fifo = -1;
   bool ready = false;
+  // bulk-rate: when the bytes taken so far will have gone through
+  // (g_get_monotonic_time).
+  std::int64_t busy_until = 0;
 };
 
 // One submitted URB, from SUBMITURB until the program reaps it.
@@ -78,6 +82,7 @@ struct Urb {
   int actual_length = 0;              // bulk OUT: what the device took, kept if it is cut short
   Bytes reply;                        // device-to-host data, once completed
   std::size_t reply_offset = 0;       // where it goes in the buffer (after a setup packet)
+  std::int64_t due = 0;               // bulk-rate: when it completes; 0 for none
 };
 
 // The request's owner completes it, with no lock held.
@@ -99,6 +104,10 @@ struct ClientState {
   // connection open until the request completes.
   UMockdevIoctlClient* parked = nullptr;
 };
+
+// usbfs_device.cpp: keeps a URB in flight until its `due` time, then
+// completes it; umockdev's thread serves every device meanwhile.
+void CompleteWhenDue(ClientState& state, Urb urb);
 
 // usbfs_interface.cpp: claims, as the kernel keeps them per open file.
 Reply ClaimInterface(ClientState& state, unsigned interface);

@@ -86,13 +86,19 @@ Reply SubmitBulk(ClientState& state, Urb urb, Completions& out) {
   }
   const std::size_t taken = device.received.Take(buffer ? buffer->data : nullptr, length);
   if (device.pause_in) *device.pause_in -= taken;
-  // A slow device: the bytes take their time to go through.
-  if (device.config.bulk_rate && taken > 0) {
-    g_usleep(static_cast<gulong>(static_cast<double>(taken) * 1e6 /
-                                 static_cast<double>(*device.config.bulk_rate)));
-  }
   urb.actual_length = static_cast<int>(taken);
   urb.status = taken < length ? -ENODEV : 0;
+  // A slow device: the bytes take their time to go through, one transfer
+  // after the other; other devices go on meanwhile.
+  if (device.config.bulk_rate && taken > 0 && !device.received.vanished()) {
+    const double micros =
+        static_cast<double>(taken) * 1e6 / static_cast<double>(*device.config.bulk_rate);
+    device.busy_until =
+        std::max(device.busy_until, g_get_monotonic_time()) + static_cast<std::int64_t>(micros);
+    urb.due = device.busy_until;
+    CompleteWhenDue(state, std::move(urb));
+    return Ok();
+  }
   CompleteUrb(state, std::move(urb), out);
   if (device.received.vanished()) Disconnect(device, out);
   return Ok();

@@ -392,6 +392,45 @@ case_usb_storage_left_alone() {
   unplug storage
 }
 
+# Two printers, one on each bus: --all tests both at once, each receives the
+# whole file, each line carries its printer's bus and address, and usblp is
+# bound again on both.
+case_two_printers_all() {
+  [ -e "$GADGETS/printer2" ] || make_printer_gadget printer2 KV0001235 ||
+    { note "cannot make the second printer"; return; }
+  replug printer || { note "the printer did not come up"; return; }
+  plug printer2 || { note "the second printer did not come up"; unplug printer2; return; }
+  make_file "$MEDIUM"
+  start_receiver --expect "$MEDIUM"
+  rm -f /tmp/receiver2.ready
+  korvo-gadget receive "$SECOND_PRINTER_NODE" /tmp/received2.bin --ready /tmp/receiver2.ready \
+    --status 18 --expect "$MEDIUM" > /tmp/receiver2.count &
+  local second=$!
+  wait_for -e /tmp/receiver2.ready 100 || note "the gadget side could not open $SECOND_PRINTER_NODE"
+  run_tool -- --all "$SENT"
+  stop_receiver
+  kill -USR1 "$second" 2>/dev/null
+  wait "$second"
+  expect_rc 0
+  local first second_unit
+  first=$(printf '001:%03d' "$(cat /sys/bus/usb/devices/1-1/devnum)")
+  second_unit=$(printf '002:%03d' "$(cat /sys/bus/usb/devices/2-1/devnum)")
+  [ "$(sort "$OUT" | tr '\n' '|')" = "$first status:18|$second_unit status:18|" ] ||
+    note "stdout was '$(tr '\n' '|' < "$OUT")', expected a status line from $first and $second_unit"
+  expect_stderr "korvo-test: 2 of 2 devices passed"
+  expect_received_all
+  if [ "$(cat /tmp/receiver2.count)" != "$MEDIUM" ] || ! cmp -s /tmp/received2.bin "$SENT"; then
+    note "the second printer received $(cat /tmp/receiver2.count) bytes, not the file"
+  fi
+  expect_usblp_bound
+  if ! wait_for -e "$SECOND_LP_NODE" 30 || [ "$(bound_driver 2)" != usblp ]; then
+    note "usblp is not bound on the second printer (driver: '$(bound_driver 2)')"
+  fi
+  expect_no_process_left
+  unplug printer2
+  rm -f /tmp/received2.bin
+}
+
 case_64mib() {
   replug printer || { note "the printer did not come up"; return; }
   make_file "$LARGE"
@@ -408,7 +447,8 @@ case_64mib() {
 ALL_CASES="usblp-idle port-status usblp-in-use file-missing file-locked file-unreadable sigint-held-write
   sigterm-held-write sighup-held-write sigquit-held-write sigusr1-held-write sigkill-held-write
   timeout-held-write timeout-slow-printer
-  ten-at-once three-loops soak memory-cgroup sigpipe unplug-mid-transfer usb-storage-left-alone 64mib"
+  ten-at-once three-loops soak memory-cgroup sigpipe unplug-mid-transfer usb-storage-left-alone
+  two-printers-all 64mib"
 
 # run_cases [NAME...]: the named cases (all by default), in that order; the
 # case "usblp-idle" runs case_usblp_idle.

@@ -1,11 +1,16 @@
 # USB gadgets in configfs, presented to the guest's own kernel through
-# dummy_hcd: a KORVO printer and a mass-storage device. Plugging one means
-# binding it to the dummy UDC; only one is plugged at a time.
+# dummy_hcd: a KORVO printer and a mass-storage device on bus 1, and a
+# second printer for bus 2. Plugging one means binding it to its bus's dummy
+# UDC; only one is plugged at a time on bus 1.
 
 GADGETS=/sys/kernel/config/usb_gadget
 UDC=dummy_udc.0
 PRINTER_NODE=/dev/g_printer0
 LP_NODE=/dev/usb/lp0
+# The second printer's: usblp numbers its node after the first printer's.
+SECOND_UDC=dummy_udc.1
+SECOND_PRINTER_NODE=/dev/g_printer1
+SECOND_LP_NODE=/dev/usb/lp1
 DISK_IMAGE=/tmp/disk.img
 # How korvo-test names them (cases.sh): manufacturer and product strings.
 export PRINTER_DESCRIPTION="KORVO K1 Printer"
@@ -24,12 +29,14 @@ make_gadget() {
   mkdir "$dir/configs/c.1"
 }
 
+# make_printer_gadget [NAME SERIAL]: "printer" unless named otherwise.
 make_printer_gadget() {
-  make_gadget printer 0x6742 0x0001 KORVO "K1 Printer" KV0001234 || return 1
-  local function=$GADGETS/printer/functions/printer.0
+  local name=${1:-printer}
+  make_gadget "$name" 0x6742 0x0001 KORVO "K1 Printer" "${2:-KV0001234}" || return 1
+  local function=$GADGETS/$name/functions/printer.0
   mkdir "$function"
   echo "MFG:KORVO;MDL:K1;CMD:RAW;CLS:PRINTER;" > "$function/pnp_string"
-  ln -s "$function" "$GADGETS/printer/configs/c.1/"
+  ln -s "$function" "$GADGETS/$name/configs/c.1/"
 }
 
 make_storage_gadget() {
@@ -62,26 +69,30 @@ wait_gone() {
   done
 }
 
-# The host side of a plugged device: its interface, and the driver bound
-# to it (empty when none).
-host_interface() { echo /sys/bus/usb/devices/1-1:1.0; }
+# The host side of a plugged device: its interface (on bus 1, or on BUS),
+# and the driver bound to it (empty when none).
+host_interface() { echo "/sys/bus/usb/devices/${1:-1}-1:1.0"; }
 bound_driver() {
   local link
-  link=$(readlink "$(host_interface)/driver" 2>/dev/null) || return 0
+  link=$(readlink "$(host_interface "${1:-1}")/driver" 2>/dev/null) || return 0
   basename "$link"
 }
 
 plug() {
-  echo "$UDC" > "$GADGETS/$1/UDC" || return 1
+  case $1 in
+    printer2) echo "$SECOND_UDC" > "$GADGETS/$1/UDC" || return 1 ;;
+    *) echo "$UDC" > "$GADGETS/$1/UDC" || return 1 ;;
+  esac
   case $1 in
     printer) wait_for -e "$LP_NODE" 100 && wait_for -e "$PRINTER_NODE" ;;
+    printer2) wait_for -e "$SECOND_LP_NODE" 100 && wait_for -e "$SECOND_PRINTER_NODE" ;;
     storage) wait_for -e "$(host_interface)/driver" 100 ;;
   esac
 }
 
 unplug() {
   echo "" > "$GADGETS/$1/UDC" 2>/dev/null
-  wait_gone "$(host_interface)" 100
+  if [ "$1" = printer2 ]; then wait_gone "$(host_interface 2)" 100; else wait_gone "$(host_interface)" 100; fi
 }
 
 # A fresh device for every case: a new enumeration, no data left queued in

@@ -3,10 +3,10 @@
  * that korvo-test.exe can be tested behind a real driver (under Wine, or on a
  * Windows test machine that accepts test-signed drivers).
  *
- * It is the function driver of a root-enumerated device. For that device it
- * registers an interface of the USB device class, so programs find it with
- * SetupAPI and open it by its interface path as they do a real device. The
- * device
+ * It is the function driver of up to two root-enumerated devices, instances
+ * 0000 and 0001. For each it registers an interface of the USB device class,
+ * so programs find it with SetupAPI and open it by its interface path as they
+ * do a real device. Each device
  *   - is exclusive: a second open is refused with STATUS_ACCESS_DENIED, and
  *     so is every request made through it. (Wine hands out the handle before
  *     the driver has seen the open and drops its answer, so there the
@@ -17,10 +17,11 @@
  *   - can fail a write once a set number of bytes has arrived, fail writes
  *     longer than a set length, hold writes until they are cancelled, or
  *     take a set time over each write.
- * Its behaviour is set through the control device (KorvoDriverControl.h).
+ * Its behaviour is set through its own control device (KorvoDriverControl.h).
  *
- * One KORVO device per driver: the settings and what was received are the
- * driver's, kept under one spin lock.
+ * Each device's settings and what it received are its unit's, all kept
+ * under one spin lock. Unit 1 starts unplugged, so that the tests of one
+ * device meet unit 0 alone.
  */
 #include <ntddk.h>
 
@@ -37,25 +38,36 @@ static const GUID kUsbDeviceInterface = {
 #define MAX_RECEIVED (512ull << 20)
 #define POOL_TAG 0x766f724bu /* "Korv" */
 
+/* One KORVO device and what its control device sets and reads. */
+typedef struct Unit {
+  KorvoDeviceSettings settings;
+  KorvoDeviceCounters counters;
+  unsigned char *received;
+  SIZE_T receivedCapacity;
+  IRP *heldWrite;
+  FILE_OBJECT *holder;            /* the open that was let in */
+  DEVICE_OBJECT *controlDevice;
+  UNICODE_STRING *interfaceName;  /* the KORVO device's interface, once started */
+  BOOLEAN present;
+} Unit;
+
 typedef struct DeviceExtension {
   BOOLEAN isControl;
+  Unit *unit;
   DEVICE_OBJECT *lower;          /* the KORVO device: the device below it */
   UNICODE_STRING interfaceName;  /* the KORVO device: its interface */
 } DeviceExtension;
 
+#define UNITS 2
 static KSPIN_LOCK g_lock;
-static KorvoDeviceSettings g_settings;
-static KorvoDeviceCounters g_counters;
-static unsigned char *g_received;
-static SIZE_T g_receivedCapacity;
-static IRP *g_heldWrite;
-static FILE_OBJECT *g_holder;            /* the open that was let in */
-static DEVICE_OBJECT *g_controlDevice;
-static UNICODE_STRING *g_interfaceName;  /* the KORVO device's interface */
-static BOOLEAN g_present = TRUE;
+static Unit g_units[UNITS];
 
-static UNICODE_STRING g_controlName = RTL_CONSTANT_STRING(L"\\Device\\KorvoTestControl");
-static UNICODE_STRING g_controlLink = RTL_CONSTANT_STRING(L"\\DosDevices\\KorvoTestControl");
+static UNICODE_STRING g_controlNames[UNITS] = {
+    RTL_CONSTANT_STRING(L"\\Device\\KorvoTestControl"),
+    RTL_CONSTANT_STRING(L"\\Device\\KorvoTestControl1")};
+static UNICODE_STRING g_controlLinks[UNITS] = {
+    RTL_CONSTANT_STRING(L"\\DosDevices\\KorvoTestControl"),
+    RTL_CONSTANT_STRING(L"\\DosDevices\\KorvoTestControl1")};
 
 static NTSTATUS Complete(IRP *irp, NTSTATUS status, ULONG_PTR information) {
   irp->IoStatus.Status = status;
@@ -70,70 +82,70 @@ static DeviceExtension *ExtensionOf(DEVICE_OBJECT *device) {
 
 /* Appends to the received bytes; called under the lock. False when they
  * cannot be kept. */
-static BOOLEAN KeepReceived(const unsigned char *data, SIZE_T length) {
-  SIZE_T needed = (SIZE_T)g_counters.received + length;
+static BOOLEAN KeepReceived(Unit *unit, const unsigned char *data, SIZE_T length) {
+  SIZE_T needed = (SIZE_T)unit->counters.received + length;
   if (needed > MAX_RECEIVED) return FALSE;
-  if (needed > g_receivedCapacity) {
-    SIZE_T capacity = g_receivedCapacity ? g_receivedCapacity : (1u << 20);
+  if (needed > unit->receivedCapacity) {
+    SIZE_T capacity = unit->receivedCapacity ? unit->receivedCapacity : (1u << 20);
     while (capacity < needed) capacity *= 2;
     unsigned char *grown = ExAllocatePoolWithTag(NonPagedPool, capacity, POOL_TAG);
     if (!grown) return FALSE;
-    if (g_received) {
-      RtlCopyMemory(grown, g_received, (SIZE_T)g_counters.received);
-      ExFreePoolWithTag(g_received, POOL_TAG);
+    if (unit->received) {
+      RtlCopyMemory(grown, unit->received, (SIZE_T)unit->counters.received);
+      ExFreePoolWithTag(unit->received, POOL_TAG);
     }
-    g_received = grown;
-    g_receivedCapacity = capacity;
+    unit->received = grown;
+    unit->receivedCapacity = capacity;
   }
-  RtlCopyMemory(g_received + g_counters.received, data, length);
-  g_counters.received += length;
+  RtlCopyMemory(unit->received + unit->counters.received, data, length);
+  unit->counters.received += length;
   return TRUE;
 }
 
 /* --- The KORVO device ---------------------------------------------------- */
 
-static NTSTATUS KorvoCreate(IRP *irp, IO_STACK_LOCATION *stack) {
+static NTSTATUS KorvoCreate(Unit *unit, IRP *irp, IO_STACK_LOCATION *stack) {
   KIRQL irql;
   NTSTATUS status = STATUS_SUCCESS;
   KeAcquireSpinLock(&g_lock, &irql);
-  if (g_holder) {
-    ++g_counters.refusedOpens;
+  if (unit->holder) {
+    ++unit->counters.refusedOpens;
     status = STATUS_ACCESS_DENIED;  /* held by another program */
   } else {
-    g_holder = stack->FileObject;
-    g_counters.openNow = 1;
-    ++g_counters.opens;
+    unit->holder = stack->FileObject;
+    unit->counters.openNow = 1;
+    ++unit->counters.opens;
   }
   KeReleaseSpinLock(&g_lock, irql);
   return Complete(irp, status, 0);
 }
 
-static NTSTATUS KorvoClose(IRP *irp, IO_STACK_LOCATION *stack) {
+static NTSTATUS KorvoClose(Unit *unit, IRP *irp, IO_STACK_LOCATION *stack) {
   KIRQL irql;
   KeAcquireSpinLock(&g_lock, &irql);
-  if (stack->FileObject == g_holder) {
-    g_holder = NULL;
-    g_counters.openNow = 0;
+  if (stack->FileObject == unit->holder) {
+    unit->holder = NULL;
+    unit->counters.openNow = 0;
   }
   KeReleaseSpinLock(&g_lock, irql);
   return Complete(irp, STATUS_SUCCESS, 0);
 }
 
 /* True when the request comes through the open that was let in. */
-static BOOLEAN FromHolder(IO_STACK_LOCATION *stack) {
+static BOOLEAN FromHolder(Unit *unit, IO_STACK_LOCATION *stack) {
   KIRQL irql;
   KeAcquireSpinLock(&g_lock, &irql);
-  BOOLEAN holder = stack->FileObject == g_holder;
+  BOOLEAN holder = stack->FileObject == unit->holder;
   KeReleaseSpinLock(&g_lock, irql);
   return holder;
 }
 
-static NTSTATUS KorvoPortStatus(IRP *irp, IO_STACK_LOCATION *stack) {
+static NTSTATUS KorvoPortStatus(Unit *unit, IRP *irp, IO_STACK_LOCATION *stack) {
   KIRQL irql;
   KeAcquireSpinLock(&g_lock, &irql);
-  ++g_counters.statusRequests;
-  NTSTATUS failure = g_settings.statusFailure;
-  UCHAR statusByte = (UCHAR)g_settings.statusByte;
+  ++unit->counters.statusRequests;
+  NTSTATUS failure = unit->settings.statusFailure;
+  UCHAR statusByte = (UCHAR)unit->settings.statusByte;
   KeReleaseSpinLock(&g_lock, irql);
 
   if (failure != STATUS_SUCCESS) return Complete(irp, failure, 0);
@@ -145,28 +157,28 @@ static NTSTATUS KorvoPortStatus(IRP *irp, IO_STACK_LOCATION *stack) {
 }
 
 static void NTAPI CancelHeldWrite(DEVICE_OBJECT *device, IRP *irp) {
+  Unit *unit = ExtensionOf(device)->unit;
   KIRQL irql;
-  (void)device;
   IoReleaseCancelSpinLock(irp->CancelIrql);
   KeAcquireSpinLock(&g_lock, &irql);
-  if (g_heldWrite == irp) g_heldWrite = NULL;
-  ++g_counters.cancelledWrites;
+  if (unit->heldWrite == irp) unit->heldWrite = NULL;
+  ++unit->counters.cancelledWrites;
   KeReleaseSpinLock(&g_lock, irql);
   Complete(irp, STATUS_CANCELLED, 0);
 }
 
 /* Ends the held write, if any, with `status`; nothing is taken from it. */
-static void ReleaseHeldWrite(NTSTATUS status) {
+static void ReleaseHeldWrite(Unit *unit, NTSTATUS status) {
   KIRQL irql;
   KeAcquireSpinLock(&g_lock, &irql);
-  IRP *irp = g_heldWrite;
-  g_heldWrite = NULL;
+  IRP *irp = unit->heldWrite;
+  unit->heldWrite = NULL;
   KeReleaseSpinLock(&g_lock, irql);
   /* A write being cancelled right now belongs to its cancel routine. */
   if (irp && IoSetCancelRoutine(irp, NULL)) Complete(irp, status, 0);
 }
 
-static NTSTATUS KorvoWrite(IRP *irp, IO_STACK_LOCATION *stack) {
+static NTSTATUS KorvoWrite(Unit *unit, IRP *irp, IO_STACK_LOCATION *stack) {
   const unsigned char *data = irp->AssociatedIrp.SystemBuffer;
   ULONG length = stack->Parameters.Write.Length;
   KIRQL irql;
@@ -174,32 +186,32 @@ static NTSTATUS KorvoWrite(IRP *irp, IO_STACK_LOCATION *stack) {
   /* Writes come at PASSIVE_LEVEL, in the writer's thread: it waits here. */
   KeAcquireSpinLock(&g_lock, &irql);
   LARGE_INTEGER delay;
-  delay.QuadPart = -10000LL * (LONGLONG)g_settings.writeDelayMs;
+  delay.QuadPart = -10000LL * (LONGLONG)unit->settings.writeDelayMs;
   KeReleaseSpinLock(&g_lock, irql);
   if (delay.QuadPart) KeDelayExecutionThread(KernelMode, FALSE, &delay);
 
   KeAcquireSpinLock(&g_lock, &irql);
-  ++g_counters.writes;
-  if (length > g_counters.largestWrite) g_counters.largestWrite = length;
+  ++unit->counters.writes;
+  if (length > unit->counters.largestWrite) unit->counters.largestWrite = length;
 
-  if (g_settings.holdWrites) {
-    ++g_counters.heldWrites;
+  if (unit->settings.holdWrites) {
+    ++unit->counters.heldWrites;
     IoMarkIrpPending(irp);
     IoSetCancelRoutine(irp, CancelHeldWrite);
     if (irp->Cancel && IoSetCancelRoutine(irp, NULL)) {
       /* Cancelled before the routine was in place. */
-      ++g_counters.cancelledWrites;
+      ++unit->counters.cancelledWrites;
       KeReleaseSpinLock(&g_lock, irql);
       Complete(irp, STATUS_CANCELLED, 0);
       return STATUS_PENDING;
     }
-    g_heldWrite = irp;
+    unit->heldWrite = irp;
     KeReleaseSpinLock(&g_lock, irql);
     return STATUS_PENDING;
   }
 
-  if (g_settings.maxWriteLength && length > g_settings.maxWriteLength) {
-    NTSTATUS failure = g_settings.oversizeFailure;
+  if (unit->settings.maxWriteLength && length > unit->settings.maxWriteLength) {
+    NTSTATUS failure = unit->settings.oversizeFailure;
     KeReleaseSpinLock(&g_lock, irql);
     return Complete(irp, failure, 0);
   }
@@ -207,13 +219,13 @@ static NTSTATUS KorvoWrite(IRP *irp, IO_STACK_LOCATION *stack) {
   /* Take what fits before the failure point, then fail the rest. */
   ULONG taken = length;
   NTSTATUS status = STATUS_SUCCESS;
-  if (g_counters.received + length > g_settings.failWriteAfter) {
-    taken = g_counters.received < g_settings.failWriteAfter
-                ? (ULONG)(g_settings.failWriteAfter - g_counters.received)
+  if (unit->counters.received + length > unit->settings.failWriteAfter) {
+    taken = unit->counters.received < unit->settings.failWriteAfter
+                ? (ULONG)(unit->settings.failWriteAfter - unit->counters.received)
                 : 0;
-    status = g_settings.writeFailure;
+    status = unit->settings.writeFailure;
   }
-  if (taken && !KeepReceived(data, taken)) {
+  if (taken && !KeepReceived(unit, data, taken)) {
     taken = 0;
     status = STATUS_INSUFFICIENT_RESOURCES;
   }
@@ -227,8 +239,8 @@ static NTSTATUS KorvoPnp(DEVICE_OBJECT *device, IRP *irp, IO_STACK_LOCATION *sta
 
   switch (stack->MinorFunction) {
     case IRP_MN_START_DEVICE:
-      g_interfaceName = &extension->interfaceName;
-      if (g_present) IoSetDeviceInterfaceState(&extension->interfaceName, TRUE);
+      extension->unit->interfaceName = &extension->interfaceName;
+      if (extension->unit->present) IoSetDeviceInterfaceState(&extension->interfaceName, TRUE);
       irp->IoStatus.Status = STATUS_SUCCESS;
       break;
     case IRP_MN_SURPRISE_REMOVAL:
@@ -241,7 +253,7 @@ static NTSTATUS KorvoPnp(DEVICE_OBJECT *device, IRP *irp, IO_STACK_LOCATION *sta
       break;
     case IRP_MN_REMOVE_DEVICE: {
       IoSetDeviceInterfaceState(&extension->interfaceName, FALSE);
-      g_interfaceName = NULL;
+      extension->unit->interfaceName = NULL;
       RtlFreeUnicodeString(&extension->interfaceName);
       irp->IoStatus.Status = STATUS_SUCCESS;
       IoSkipCurrentIrpStackLocation(irp);
@@ -259,7 +271,7 @@ static NTSTATUS KorvoPnp(DEVICE_OBJECT *device, IRP *irp, IO_STACK_LOCATION *sta
 
 /* --- The control device -------------------------------------------------- */
 
-static NTSTATUS ControlRequest(IRP *irp, IO_STACK_LOCATION *stack) {
+static NTSTATUS ControlRequest(Unit *unit, IRP *irp, IO_STACK_LOCATION *stack) {
   void *buffer = irp->AssociatedIrp.SystemBuffer;
   ULONG inputLength = stack->Parameters.DeviceIoControl.InputBufferLength;
   ULONG outputLength = stack->Parameters.DeviceIoControl.OutputBufferLength;
@@ -268,19 +280,19 @@ static NTSTATUS ControlRequest(IRP *irp, IO_STACK_LOCATION *stack) {
   switch (stack->Parameters.DeviceIoControl.IoControlCode) {
     case KORVO_IOCTL_CONFIGURE: {
       if (inputLength != sizeof(KorvoDeviceSettings)) break;
-      ReleaseHeldWrite(STATUS_CANCELLED);
+      ReleaseHeldWrite(unit, STATUS_CANCELLED);
       KeAcquireSpinLock(&g_lock, &irql);
-      RtlCopyMemory(&g_settings, buffer, sizeof g_settings);
-      ULONG openNow = g_counters.openNow;
-      RtlZeroMemory(&g_counters, sizeof g_counters);
-      g_counters.openNow = openNow;
-      BOOLEAN present = g_settings.present != 0;
+      RtlCopyMemory(&unit->settings, buffer, sizeof unit->settings);
+      ULONG openNow = unit->counters.openNow;
+      RtlZeroMemory(&unit->counters, sizeof unit->counters);
+      unit->counters.openNow = openNow;
+      BOOLEAN present = unit->settings.present != 0;
       KeReleaseSpinLock(&g_lock, irql);
       /* Plugged in or unplugged, as far as SetupAPI can tell. */
-      if (present != g_present && g_interfaceName) {
-        IoSetDeviceInterfaceState(g_interfaceName, present);
+      if (present != unit->present && unit->interfaceName) {
+        IoSetDeviceInterfaceState(unit->interfaceName, present);
       }
-      g_present = present;
+      unit->present = present;
       return Complete(irp, STATUS_SUCCESS, 0);
     }
     case KORVO_IOCTL_READ_RECEIVED: {
@@ -288,10 +300,10 @@ static NTSTATUS ControlRequest(IRP *irp, IO_STACK_LOCATION *stack) {
       ULONGLONG offset = *(const ULONGLONG *)buffer;
       ULONG count = 0;
       KeAcquireSpinLock(&g_lock, &irql);
-      if (offset < g_counters.received) {
-        ULONGLONG left = g_counters.received - offset;
+      if (offset < unit->counters.received) {
+        ULONGLONG left = unit->counters.received - offset;
         count = left < outputLength ? (ULONG)left : outputLength;
-        RtlCopyMemory(buffer, g_received + offset, count);
+        RtlCopyMemory(buffer, unit->received + offset, count);
       }
       KeReleaseSpinLock(&g_lock, irql);
       return Complete(irp, STATUS_SUCCESS, count);
@@ -299,12 +311,12 @@ static NTSTATUS ControlRequest(IRP *irp, IO_STACK_LOCATION *stack) {
     case KORVO_IOCTL_GET_COUNTERS:
       if (outputLength < sizeof(KorvoDeviceCounters)) break;
       KeAcquireSpinLock(&g_lock, &irql);
-      RtlCopyMemory(buffer, &g_counters, sizeof g_counters);
+      RtlCopyMemory(buffer, &unit->counters, sizeof unit->counters);
       KeReleaseSpinLock(&g_lock, irql);
       return Complete(irp, STATUS_SUCCESS, sizeof(KorvoDeviceCounters));
     case KORVO_IOCTL_RELEASE_HELD_WRITE:
       if (inputLength != sizeof(LONG)) break;
-      ReleaseHeldWrite(*(const LONG *)buffer);
+      ReleaseHeldWrite(unit, *(const LONG *)buffer);
       return Complete(irp, STATUS_SUCCESS, 0);
     default:
       break;
@@ -316,26 +328,27 @@ static NTSTATUS ControlRequest(IRP *irp, IO_STACK_LOCATION *stack) {
 
 static NTSTATUS NTAPI Dispatch(DEVICE_OBJECT *device, IRP *irp) {
   IO_STACK_LOCATION *stack = IoGetCurrentIrpStackLocation(irp);
+  Unit *unit = ExtensionOf(device)->unit;
 
   if (ExtensionOf(device)->isControl) {
-    if (stack->MajorFunction == IRP_MJ_DEVICE_CONTROL) return ControlRequest(irp, stack);
+    if (stack->MajorFunction == IRP_MJ_DEVICE_CONTROL) return ControlRequest(unit, irp, stack);
     return Complete(irp, STATUS_SUCCESS, 0);  /* create, cleanup, close */
   }
 
   switch (stack->MajorFunction) {
     case IRP_MJ_CREATE:
-      return KorvoCreate(irp, stack);
+      return KorvoCreate(unit, irp, stack);
     case IRP_MJ_CLOSE:
-      return KorvoClose(irp, stack);
+      return KorvoClose(unit, irp, stack);
     case IRP_MJ_CLEANUP:
       return Complete(irp, STATUS_SUCCESS, 0);
     case IRP_MJ_WRITE:
-      if (!FromHolder(stack)) return Complete(irp, STATUS_ACCESS_DENIED, 0);
-      return KorvoWrite(irp, stack);
+      if (!FromHolder(unit, stack)) return Complete(irp, STATUS_ACCESS_DENIED, 0);
+      return KorvoWrite(unit, irp, stack);
     case IRP_MJ_DEVICE_CONTROL:
-      if (!FromHolder(stack)) return Complete(irp, STATUS_ACCESS_DENIED, 0);
+      if (!FromHolder(unit, stack)) return Complete(irp, STATUS_ACCESS_DENIED, 0);
       if (stack->Parameters.DeviceIoControl.IoControlCode == KORVO_GET_PORT_STATUS) {
-        return KorvoPortStatus(irp, stack);
+        return KorvoPortStatus(unit, irp, stack);
       }
       return Complete(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
     case IRP_MJ_PNP:
@@ -347,6 +360,21 @@ static NTSTATUS NTAPI Dispatch(DEVICE_OBJECT *device, IRP *irp) {
     default:
       return Complete(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
   }
+}
+
+/* The unit of a KORVO device: 1 for instance 0001, whose interface name
+ * holds "#0001#", else 0. */
+static int InstanceOf(const UNICODE_STRING *interfaceName) {
+  static const WCHAR kSecond[] = L"#0001#";
+  const USHORT length = (USHORT)(sizeof kSecond / sizeof kSecond[0] - 1);
+  const USHORT count = (USHORT)(interfaceName->Length / sizeof(WCHAR));
+  for (USHORT i = 0; i + length <= count; ++i) {
+    if (RtlCompareMemory(interfaceName->Buffer + i, kSecond, length * sizeof(WCHAR)) ==
+        length * sizeof(WCHAR)) {
+      return 1;
+    }
+  }
+  return 0;
 }
 
 static NTSTATUS NTAPI AddDevice(DRIVER_OBJECT *driver, DEVICE_OBJECT *pdo) {
@@ -362,6 +390,7 @@ static NTSTATUS NTAPI AddDevice(DRIVER_OBJECT *driver, DEVICE_OBJECT *pdo) {
     IoDeleteDevice(device);
     return status;
   }
+  extension->unit = &g_units[InstanceOf(&extension->interfaceName)];
   extension->lower = IoAttachDeviceToDeviceStack(device, pdo);
   device->Flags |= DO_BUFFERED_IO;
   device->Flags &= ~DO_DEVICE_INITIALIZING;
@@ -370,31 +399,47 @@ static NTSTATUS NTAPI AddDevice(DRIVER_OBJECT *driver, DEVICE_OBJECT *pdo) {
 
 static void NTAPI Unload(DRIVER_OBJECT *driver) {
   (void)driver;
-  ReleaseHeldWrite(STATUS_CANCELLED);
-  IoDeleteSymbolicLink(&g_controlLink);
-  if (g_controlDevice) IoDeleteDevice(g_controlDevice);
-  if (g_received) ExFreePoolWithTag(g_received, POOL_TAG);
-  g_received = NULL;
+  for (int i = 0; i < UNITS; ++i) {
+    Unit *unit = &g_units[i];
+    ReleaseHeldWrite(unit, STATUS_CANCELLED);
+    if (unit->controlDevice) {
+      IoDeleteSymbolicLink(&g_controlLinks[i]);
+      IoDeleteDevice(unit->controlDevice);
+    }
+    if (unit->received) ExFreePoolWithTag(unit->received, POOL_TAG);
+    unit->received = NULL;
+  }
 }
 
 NTSTATUS NTAPI DriverEntry(DRIVER_OBJECT *driver, UNICODE_STRING *registryPath) {
   (void)registryPath;
   KeInitializeSpinLock(&g_lock);
-  g_settings.failWriteAfter = ~0ull;
-  g_settings.present = 1;
-
-  NTSTATUS status = IoCreateDevice(driver, sizeof(DeviceExtension), &g_controlName,
-                                   FILE_DEVICE_UNKNOWN, 0, FALSE, &g_controlDevice);
-  if (!NT_SUCCESS(status)) return status;
-  RtlZeroMemory(g_controlDevice->DeviceExtension, sizeof(DeviceExtension));
-  ExtensionOf(g_controlDevice)->isControl = TRUE;
-  g_controlDevice->Flags |= DO_BUFFERED_IO;
-  status = IoCreateSymbolicLink(&g_controlLink, &g_controlName);
-  if (!NT_SUCCESS(status)) {
-    IoDeleteDevice(g_controlDevice);
-    return status;
+  for (int i = 0; i < UNITS; ++i) {
+    Unit *unit = &g_units[i];
+    unit->settings.failWriteAfter = ~0ull;
+    unit->present = i == 0;
+    unit->settings.present = unit->present;
+    NTSTATUS status = IoCreateDevice(driver, sizeof(DeviceExtension), &g_controlNames[i],
+                                     FILE_DEVICE_UNKNOWN, 0, FALSE, &unit->controlDevice);
+    if (NT_SUCCESS(status)) {
+      DEVICE_OBJECT *control = unit->controlDevice;
+      RtlZeroMemory(control->DeviceExtension, sizeof(DeviceExtension));
+      ExtensionOf(control)->isControl = TRUE;
+      ExtensionOf(control)->unit = unit;
+      control->Flags |= DO_BUFFERED_IO;
+      status = IoCreateSymbolicLink(&g_controlLinks[i], &g_controlNames[i]);
+      if (NT_SUCCESS(status)) {
+        control->Flags &= ~DO_DEVICE_INITIALIZING;
+      } else {
+        IoDeleteDevice(control);
+      }
+    }
+    if (!NT_SUCCESS(status)) {
+      unit->controlDevice = NULL;
+      Unload(driver);
+      return status;
+    }
   }
-  g_controlDevice->Flags &= ~DO_DEVICE_INITIALIZING;
 
   for (int major = 0; major <= IRP_MJ_MAXIMUM_FUNCTION; ++major) {
     driver->MajorFunction[major] = Dispatch;

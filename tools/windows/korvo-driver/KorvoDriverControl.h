@@ -3,14 +3,16 @@
  * a KORVO device on Windows and Wine. Shared by the driver (kernel mode) and
  * by the test programs that configure it and read back what it received.
  *
- * The driver presents two devices:
+ * The driver presents, for each of two units:
  *   - the KORVO device itself: a root-enumerated device with an interface of
  *     the USB device class, opened by its interface path as a program opens a
  *     real one. One open at a time; it answers the port-status request and
  *     takes writes. Its interface can be disabled and enabled again, which
  *     is what unplugging and plugging it in looks like to SetupAPI;
- *   - its control device, \\.\KorvoTestControl, open to any number of
- *     callers, which takes the requests below.
+ *   - its control device, open to any number of callers, which takes the
+ *     requests below: \\.\KorvoTestControl for unit 0 (instance 0000),
+ *     \\.\KorvoTestControl1 for unit 1 (instance 0001, unplugged until it
+ *     is configured present).
  *
  * Plain C with fixed-size fields, so that 32-bit and 64-bit callers and
  * drivers agree on every layout.
@@ -19,6 +21,7 @@
 #define KORVO_DRIVER_CONTROL_H
 
 #define KORVO_CONTROL_DOS_NAME "\\\\.\\KorvoTestControl"
+#define KORVO_CONTROL1_DOS_NAME "\\\\.\\KorvoTestControl1"
 
 /* Control codes: FILE_DEVICE_UNKNOWN, functions from 0x900, METHOD_BUFFERED,
  * FILE_ANY_ACCESS, written out so that no header is needed to agree on them. */

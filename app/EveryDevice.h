@@ -1,0 +1,15 @@
+#pragma once
+
+#include "app/CommandLine.h"
+#include "discovery/DeviceList.h"
+
+namespace korvo {
+
+// --all: every device in `devices` tested at once, each by a run of this
+// program of its own (--path), so that one unit's hang or crash touches no
+// other. Each line of a unit's output goes out whole, after its name as -l
+// gives it (JSON lines on stdout name their device and go out as they are);
+// then the count of units that passed. 0 when every one did.
+int TestEveryDevice(const DeviceList& devices, const CommandLine& line);
+
+}  // namespace korvo
