@@ -47,24 +47,20 @@ std::optional<DeviceChange> TakeChange(udev_monitor* monitor) {
 }  // namespace
 
 DeviceMonitor* StartDeviceMonitor() {
+  // Caught first: once the monitor listens, a signal is a stop request.
+  int stopFd = CatchStopRequests();
+  if (stopFd < 0) return nullptr;
   udev* context = UdevContext();
   udev_monitor* monitor = context ? udev_monitor_new_from_netlink(context, "udev") : nullptr;
-  if (!monitor) return nullptr;
-  if (udev_monitor_filter_add_match_subsystem_devtype(monitor, "usb", "usb_device") < 0 ||
-      udev_monitor_enable_receiving(monitor) < 0) {
-    int error = errno;
-    udev_monitor_unref(monitor);
-    errno = error;
-    return nullptr;
+  if (monitor && udev_monitor_filter_add_match_subsystem_devtype(monitor, "usb", "usb_device") >= 0 &&
+      udev_monitor_enable_receiving(monitor) >= 0) {
+    return new DeviceMonitor{monitor, stopFd};
   }
-  int stopFd = CatchStopRequests();
-  if (stopFd < 0) {
-    int error = errno;
-    udev_monitor_unref(monitor);
-    errno = error;
-    return nullptr;
-  }
-  return new DeviceMonitor{monitor, stopFd};
+  int error = errno;
+  if (monitor) udev_monitor_unref(monitor);
+  ReleaseStopRequests();
+  errno = error;
+  return nullptr;
 }
 
 void StopDeviceMonitor(DeviceMonitor* monitor) {
