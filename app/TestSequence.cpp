@@ -86,7 +86,7 @@ int KeepSelected(DeviceList& devices, const DeviceSelector& selector) {
 bool WaitForDevices(const CommandLine& line, DeviceList& devices) {
   std::optional<Deadline> deadline;
   if (line.waitSeconds) deadline = std::chrono::steady_clock::now() + std::chrono::seconds(*line.waitSeconds);
-  DeviceMonitor* monitor = StartDeviceMonitor();
+  DeviceMonitor* monitor = StartDeviceMonitor(GUID_DEVINTERFACE_USB_DEVICE);
   DeviceChange change = monitor ? DeviceChange::Added : DeviceChange::Failed;
   while (change == DeviceChange::Added || change == DeviceChange::Removed) {
     devices = DeviceList(GUID_DEVINTERFACE_USB_DEVICE);

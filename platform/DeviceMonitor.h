@@ -3,6 +3,8 @@
 #include <chrono>
 #include <optional>
 
+#include "platform/DeviceInterfaces.h"
+
 namespace korvo {
 
 // Tells when USB devices are plugged in or unplugged, for runs that wait for
@@ -16,8 +18,9 @@ namespace korvo {
 // touched; a monitor is stopped before a device is opened.
 struct DeviceMonitor;
 
+// Watches the interfaces of one class, as ListPresentInterfaces lists them.
 // nullptr when the system gives no notifications (the error is the last one).
-DeviceMonitor* StartDeviceMonitor();
+DeviceMonitor* StartDeviceMonitor(const InterfaceClassId& interfaceClass);
 void StopDeviceMonitor(DeviceMonitor* monitor);
 
 enum class DeviceChange {

@@ -46,7 +46,8 @@ std::optional<DeviceChange> TakeChange(udev_monitor* monitor) {
 
 }  // namespace
 
-DeviceMonitor* StartDeviceMonitor() {
+DeviceMonitor* StartDeviceMonitor(const InterfaceClassId& interfaceClass) {
+  (void)interfaceClass;  // USB devices are all there is to watch, as in discovery
   // Caught first: once the monitor listens, a signal is a stop request.
   int stopFd = CatchStopRequests();
   if (stopFd < 0) return nullptr;

@@ -35,7 +35,7 @@ std::optional<std::vector<InterfaceRecord>> ListPresentInterfaces(const Interfac
 
 struct DeviceMonitor {};
 
-DeviceMonitor* StartDeviceMonitor() {
+DeviceMonitor* StartDeviceMonitor(const InterfaceClassId&) {
   static DeviceMonitor monitor;
   if (fake::Discovery().monitorFails) return nullptr;
   fake::Discovery().monitorRunning = true;
