@@ -24,7 +24,7 @@ struct DeviceMonitor {
 
 namespace {
 
-constexpr char kWindowClass[] = "KorvoDeviceMonitor";
+constexpr char kWindowClass[] = "KorvoDeviceMonitor";  // the tests look for it
 
 LRESULT CALLBACK MonitorWindow(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   auto* monitor = reinterpret_cast<DeviceMonitor*>(GetWindowLongPtrA(window, GWLP_USERDATA));

@@ -14,13 +14,6 @@
 namespace korvo::e2e {
 namespace {
 
-// What the emulated device at bus 1, `address` received, "" if never opened.
-std::string ReceivedAt(const TempDir& dir, int address) {
-  char name[32];
-  std::snprintf(name, sizeof name, "captures/001-%03d.bin", address);
-  return Opened(dir, address) ? ReadWhole(dir.PathOf(name)) : "";
-}
-
 TEST(WaitForDeviceTest, ADevicePluggedInDuringTheWaitIsTestedAsUsual) {
   TempDir dir;
   const std::string content = Pattern(20000);
