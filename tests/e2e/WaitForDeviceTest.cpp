@@ -85,6 +85,21 @@ TEST(WaitForDeviceTest, AWaitWithALimitEndsWithOneWhenNoDeviceCame) {
   }
 }
 
+// What a loop over units waits on: each plug and each unplug, once, and the
+// limit at the end.
+TEST(WaitForDeviceTest, TheMonitorTellsEachPlugAndEachUnplug) {
+  TempDir dir;
+  DeviceRun run = Collect(dir, test::RunProcess(EmuCommand(
+                                   dir,
+                                   {"vid=6742,plug-after=1000,unplug-after=300",
+                                    "vid=6742,driver=usblp,in-turn,plug-after=300,probe-delay=200,unplug-after=300",
+                                    "vid=1111"},
+                                   {KORVO_WATCH_PROBE, "5", "4"})));
+  EXPECT_EQ(run.process.status, 0) << run.process.err;
+  EXPECT_EQ(run.process.out, "added\nremoved\nadded\nremoved\ntimed-out\n");
+  EXPECT_EQ(run.process.err, "");
+}
+
 // Whether the run under korvo-emu `emu` listens for uevents: umockdev binds
 // a monitor's socket in the testbed as eventN.
 bool Listening(const test::Process& emu) {

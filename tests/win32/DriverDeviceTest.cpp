@@ -16,7 +16,9 @@
 
 #include "DriverDevice.h"
 #include "WineDevices.h"
+#include "discovery/DeviceList.h"
 #include "platform/Device.h"
+#include "platform/DeviceMonitor.h"
 #include "platform/ErrorNumber.h"
 #include "support/Pattern.h"
 #include "support/Process.h"
@@ -80,6 +82,31 @@ TEST_F(DriverDeviceTest, UnpluggedDeviceIsNotListed) {
   unplugged.present = 0;
   ASSERT_TRUE(device_->Configure(unplugged));
   EXPECT_EQ(DriverDevice::InterfacePath(), "");
+}
+
+// Wine registers a device notification on a thread of its own, a moment
+// after RegisterDeviceNotification returned (Windows does it in the call):
+// what happens before that is not told.
+constexpr DWORD kWineListens = 1000;
+
+// The device monitor (platform/win32/DeviceMonitor.cpp): the interface
+// disabled and enabled again is an unplug and a plug, each told once.
+TEST_F(DriverDeviceTest, MonitorTellsEachUnplugAndPlugThenTheLimit) {
+  Plug(PresentDevice());
+  DeviceMonitor* monitor = StartDeviceMonitor(GUID_DEVINTERFACE_USB_DEVICE);
+  ASSERT_NE(monitor, nullptr) << GetLastError();
+  Sleep(kWineListens);
+  const auto soon = [] { return std::chrono::steady_clock::now() + std::chrono::seconds(20); };
+  KorvoDeviceSettings unplugged = PresentDevice();
+  unplugged.present = 0;
+  ASSERT_TRUE(device_->Configure(unplugged));
+  EXPECT_EQ(WaitForDeviceChange(monitor, soon()), DeviceChange::Removed);
+  Plug(PresentDevice());
+  EXPECT_EQ(WaitForDeviceChange(monitor, soon()), DeviceChange::Added);
+  const auto before = std::chrono::steady_clock::now();
+  EXPECT_EQ(WaitForDeviceChange(monitor, before + std::chrono::milliseconds(300)), DeviceChange::TimedOut);
+  EXPECT_GE(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(300));
+  StopDeviceMonitor(monitor);
 }
 
 TEST_F(DriverDeviceTest, StatusRequestGetsTheDevicesByte) {
@@ -463,7 +490,7 @@ TEST_F(ProgramOnDriverTest, WaitEndsWhenTheDeviceIsPluggedInOrAfterItsLimit) {
       bool waiting = false;
       for (int i = 0; i < 400 && !(waiting = Waiting(program)); ++i) Sleep(50);
       ASSERT_TRUE(waiting) << "the program never waited";
-      Sleep(200);  // its first look has found nothing
+      Sleep(kWineListens);  // and its first look found nothing
       EXPECT_EQ(device_->Counters().opens, 0u);
       Plug(PresentDevice());
     }
