@@ -21,6 +21,7 @@
 #include "discovery/DeviceSelector.h"
 #include "discovery/SelectDlg.h"
 #include "platform/DeviceInterfaces.h"
+#include "platform/DeviceMonitor.h"
 #include "platform/ErrorNumber.h"
 #include "platform/Framework.h"
 #include "platform/TerminalText.h"
@@ -72,6 +73,37 @@ int RefuseUsage(const std::string& problem) {
   return 1;
 }
 
+// Narrows the list to the devices the selectors name; returns the count.
+int KeepSelected(DeviceList& devices, const DeviceSelector& selector) {
+  if (selector.Empty()) return devices.GetCount();
+  return devices.KeepOnly([&](const DeviceEntry& e) { return Matches(selector, e); });
+}
+
+// --wait: looks again after each plug or unplug until the selectors leave a
+// device, for at most the wait's limit. The monitor starts before the first
+// look, so that a device plugged in just after it is not missed. False, after
+// the message if there is one, when no device came.
+bool WaitForDevices(const CommandLine& line, DeviceList& devices) {
+  std::optional<Deadline> deadline;
+  if (line.waitSeconds) deadline = std::chrono::steady_clock::now() + std::chrono::seconds(*line.waitSeconds);
+  DeviceMonitor* monitor = StartDeviceMonitor(GUID_DEVINTERFACE_USB_DEVICE);
+  DeviceChange change = monitor ? DeviceChange::Added : DeviceChange::Failed;
+  while (change == DeviceChange::Added || change == DeviceChange::Removed) {
+    devices = DeviceList(GUID_DEVINTERFACE_USB_DEVICE);
+    devices.Enumerate();
+    if (KeepSelected(devices, line.selector) > 0) break;
+    change = WaitForDeviceChange(monitor, deadline);
+  }
+  if (monitor) StopDeviceMonitor(monitor);
+  if (devices.GetCount() > 0) return true;
+  if (change == DeviceChange::TimedOut) {
+    std::cerr << "No KORVO devices appeared within " << *line.waitSeconds << " s" << std::endl;
+  } else if (change == DeviceChange::Failed) {
+    WriteText(stderr, "korvo-test: cannot watch for devices: " + ErrorText(LastErrorNumber()) + "\n");
+  }
+  return false;  // a stop request (SIGINT, SIGTERM, Ctrl-C) ends the wait without a message
+}
+
 }  // namespace
 
 int RunTestSequence(int argc, char* argv[]) {
@@ -107,12 +139,12 @@ int RunTestSequence(int argc, char* argv[]) {
   // selector and not found is, whether or not other devices are present.
   JsonResult json(line.json);
   DeviceList devices(GUID_DEVINTERFACE_USB_DEVICE);
-  if (devices.Enumerate() == 0 && line.selector.Empty()) {
+  if (line.wait) {
+    if (!WaitForDevices(line, devices)) return line.action == Action::List ? 1 : json.End("no-device", 1);
+  } else if (devices.Enumerate() == 0 && line.selector.Empty()) {
     std::cerr << "No KORVO devices to test" << std::endl;
     return line.action == Action::List ? 0 : json.End("no-device", 0);
-  }
-  if (!line.selector.Empty() &&
-      devices.KeepOnly([&](const DeviceEntry& e) { return Matches(line.selector, e); }) == 0) {
+  } else if (KeepSelected(devices, line.selector) == 0) {
     WriteText(stderr, "No device matches " + DescribeSelector(line.selector) + "\n");
     return line.action == Action::List ? 1 : json.End("no-device", 1);
   }

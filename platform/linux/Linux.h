@@ -56,6 +56,14 @@ int ArmExitAction(ExitAction action, void* argument);
 // The owner undoes the thing itself now, within a SignalHold.
 void DisarmExitAction(int handle);
 
+// While a wait for devices runs (DeviceMonitor.cpp), SIGINT and SIGTERM ask
+// it to stop instead of ending the process: StopRequested() turns true and
+// the returned descriptor readable; -1 when that cannot be set up. Signals
+// ignored or caught by someone else stay as they are. ReleaseStopRequests
+// puts the actions of before back.
+int CatchStopRequests();
+void ReleaseStopRequests();
+
 // Holds those signals off on this thread while it lives (all but the ones
 // the process raises itself: abort(), faults); one that came meanwhile is
 // taken when the hold ends.

@@ -3,14 +3,18 @@
 // signal or exit() ends the process before its owner could: every signal
 // whose default action ends the process. SIGKILL cannot be caught: the
 // device's guardian process covers it (Device.cpp).
+// While a wait for devices runs, SIGINT and SIGTERM only ask it to stop.
+#include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <iterator>
 
+#include "platform/DeviceMonitor.h"
 #include "platform/linux/Linux.h"
 
 namespace korvo {
@@ -86,7 +90,48 @@ void InstallOnce() {
   for (int signal : kFaults) Catch(signal, action);
 }
 
+// The stop request of a wait: a flag, and a pipe for poll() to wake on.
+constexpr int kStopSignals[] = {SIGINT, SIGTERM};
+std::atomic<bool> g_stopRequested{false};
+int g_stopPipe[2] = {-1, -1};
+struct sigaction g_beforeStop[std::size(kStopSignals)];
+bool g_stopCaught[std::size(kStopSignals)];
+
+extern "C" void RequestStop(int) {
+  int saved = errno;
+  g_stopRequested.store(true);
+  char byte = 0;
+  [[maybe_unused]] ssize_t written = write(g_stopPipe[1], &byte, 1);  // full: it is readable anyway
+  errno = saved;
+}
+
 }  // namespace
+
+int CatchStopRequests() {
+  if (pipe2(g_stopPipe, O_CLOEXEC | O_NONBLOCK) != 0) return -1;
+  struct sigaction action = {};
+  action.sa_handler = RequestStop;
+  sigemptyset(&action.sa_mask);
+  for (size_t i = 0; i < std::size(kStopSignals); ++i) {
+    g_stopCaught[i] = sigaction(kStopSignals[i], nullptr, &g_beforeStop[i]) == 0 &&
+                      g_beforeStop[i].sa_handler == SIG_DFL &&
+                      sigaction(kStopSignals[i], &action, nullptr) == 0;
+  }
+  return g_stopPipe[0];
+}
+
+void ReleaseStopRequests() {
+  for (size_t i = 0; i < std::size(kStopSignals); ++i) {
+    if (g_stopCaught[i]) sigaction(kStopSignals[i], &g_beforeStop[i], nullptr);
+    g_stopCaught[i] = false;
+  }
+  for (int& end : g_stopPipe) {
+    if (end >= 0) close(end);
+    end = -1;
+  }
+}
+
+bool StopRequested() { return g_stopRequested.load(); }
 
 int ArmExitAction(ExitAction action, void* argument) {
   InstallOnce();

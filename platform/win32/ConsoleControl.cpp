@@ -9,8 +9,11 @@
 // The stall watch (--timeout) cancels a write the same way, from a timer
 // that each piece of progress sets again, and lets the run go on to its
 // failure.
+//
+// While a wait for devices runs, Ctrl-C and Ctrl-Break only ask it to stop.
 #include <atomic>
 
+#include "platform/DeviceMonitor.h"
 #include "platform/win32/Win32.h"
 
 namespace korvo {
@@ -74,7 +77,43 @@ VOID CALLBACK Stalled(PVOID device, BOOLEAN) {
   ReleaseSRWLockExclusive(&g_requests);
 }
 
+// The stop request of a wait; the event under g_stopLock, as the handler
+// runs on a thread of its own.
+SRWLOCK g_stopLock = SRWLOCK_INIT;
+HANDLE g_stopEvent = nullptr;
+std::atomic<bool> g_stopRequested{false};
+
+BOOL WINAPI RequestStop(DWORD event) {
+  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
+  g_stopRequested.store(true);
+  AcquireSRWLockShared(&g_stopLock);
+  if (g_stopEvent) SetEvent(g_stopEvent);
+  ReleaseSRWLockShared(&g_stopLock);
+  return TRUE;
+}
+
 }  // namespace
+
+HANDLE CatchStopRequests() {
+  HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  if (!event) return nullptr;
+  AcquireSRWLockExclusive(&g_stopLock);
+  g_stopEvent = event;
+  ReleaseSRWLockExclusive(&g_stopLock);
+  if (SetConsoleCtrlHandler(RequestStop, TRUE)) return event;
+  ReleaseStopRequests();
+  return nullptr;
+}
+
+void ReleaseStopRequests() {
+  SetConsoleCtrlHandler(RequestStop, FALSE);
+  AcquireSRWLockExclusive(&g_stopLock);
+  if (g_stopEvent) CloseHandle(g_stopEvent);
+  g_stopEvent = nullptr;
+  ReleaseSRWLockExclusive(&g_stopLock);
+}
+
+bool StopRequested() { return g_stopRequested.load(); }
 
 void ArmConsoleControl(HANDLE device) {
   AcquireSRWLockExclusive(&g_state);

@@ -11,6 +11,8 @@
 #include <cstring>
 #include <new>
 
+#include "platform/win32/Win32.h"
+
 namespace korvo {
 
 // The records SetupAPI checks by size. In a 32-bit build the structures are
@@ -25,15 +27,6 @@ namespace {
 // Names are read into buffers of this size; a longer name does not fit and
 // its read fails.
 constexpr DWORD kNameBufferSize = 256;
-
-GUID ToGuid(const InterfaceClassId& id) {
-  GUID guid;
-  guid.Data1 = id.data1;
-  guid.Data2 = id.data2;
-  guid.Data3 = id.data3;
-  std::memcpy(guid.Data4, id.data4, sizeof guid.Data4);
-  return guid;
-}
 
 // 4 hex digits after `key` ("VID_") in `id`, case-insensitively.
 std::optional<unsigned> HexAfter(const std::string& id, const char* key) {

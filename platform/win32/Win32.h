@@ -4,7 +4,20 @@
 
 #include <windows.h>
 
+#include <cstring>
+
+#include "platform/DeviceInterfaces.h"
+
 namespace korvo {
+
+inline GUID ToGuid(const InterfaceClassId& id) {
+  GUID guid;
+  guid.Data1 = id.data1;
+  guid.Data2 = id.data2;
+  guid.Data3 = id.data3;
+  std::memcpy(guid.Data4, id.data4, sizeof guid.Data4);
+  return guid;
+}
 
 // Ctrl-C, Ctrl-Break and closing the console while a device is open
 // (ConsoleControl.cpp). Armed, the handler cancels the device's pending
@@ -32,5 +45,12 @@ void EndDeviceRequest();
 bool StartStallWatch(HANDLE device, DWORD milliseconds);
 void RenewStallWatch();
 bool EndStallWatch();
+
+// While a wait for devices runs (DeviceMonitor.cpp), Ctrl-C and Ctrl-Break
+// ask it to stop instead of ending the process: StopRequested() turns true
+// and the returned event is set; nullptr when that cannot be set up.
+// ReleaseStopRequests gives the events back to the handlers of before.
+HANDLE CatchStopRequests();
+void ReleaseStopRequests();
 
 }  // namespace korvo

@@ -150,11 +150,19 @@ inline std::string LinesAfter(const std::string& prefix, const std::string& text
   return lines;
 }
 
-// Whether the emulated device at bus 1, `address` was opened in the last run.
-inline bool Opened(const TempDir& dir, int address) {
+// The capture file of the emulated device at bus 1, `address`.
+inline std::string CaptureOf(const TempDir& dir, int address) {
   char name[32];
   std::snprintf(name, sizeof name, "captures/001-%03d.bin", address);
-  return fs::exists(dir.PathOf(name));
+  return dir.PathOf(name);
+}
+
+// Whether the emulated device at bus 1, `address` was opened in the last run.
+inline bool Opened(const TempDir& dir, int address) { return fs::exists(CaptureOf(dir, address)); }
+
+// What it received in the last run; "" if it was never opened.
+inline std::string ReceivedAt(const TempDir& dir, int address) {
+  return Opened(dir, address) ? ReadWhole(CaptureOf(dir, address)) : "";
 }
 
 }  // namespace korvo::e2e

@@ -2,6 +2,10 @@
 // libusb) and prints what it sees, one line per fact, for the korvo-emu tests.
 //
 //   emu-client list                  udev's USB devices, in enumeration order
+//   emu-client monitor COUNT         the next COUNT uevents of subsystem usb, as
+//                                    a libudev monitor gets them from udevd:
+//                                    action, devtype, sysname, and the
+//                                    properties DEVNUM and DRIVER where given
 //   emu-client BUS DEV STEP...       open bus/device with libusb, then run steps:
 //     claim | release | autodetach | driver | detach | status[=TIMEOUT_MS] |
 //     string=INDEX | describe |
@@ -21,6 +25,7 @@
 //                                       closes it) |
 //     udev-driver                      (the interface's driver, as libudev reads
 //                                       it from sysfs) |
+//     sleep=MS                         (holds what the steps before took) |
 //     lp-open | lp-close               (the interface's usblp node, found with
 //                                       libudev, opened as korvo-test does; each
 //                                       lp-open adds an open file, lp-close closes
@@ -36,6 +41,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -95,6 +101,36 @@ int ListUdev() {
     udev_device_unref(device);
   }
   udev_enumerate_unref(enumerate);
+  udev_unref(context);
+  return 0;
+}
+
+int Monitor(int count) {
+  udev* context = udev_new();
+  udev_monitor* monitor = udev_monitor_new_from_netlink(context, "udev");
+  if (!monitor || udev_monitor_filter_add_match_subsystem_devtype(monitor, "usb", nullptr) < 0 ||
+      udev_monitor_enable_receiving(monitor) < 0) {
+    std::perror("monitor");
+    return 1;
+  }
+  std::printf("monitoring\n");
+  for (int seen = 0; seen < count;) {
+    pollfd ready = {udev_monitor_get_fd(monitor), POLLIN, 0};
+    if (poll(&ready, 1, 30000) <= 0) {
+      std::printf("no more uevents\n");
+      break;
+    }
+    while (udev_device* device = udev_monitor_receive_device(monitor)) {
+      const char* devnum = udev_device_get_property_value(device, "DEVNUM");
+      const char* driver = udev_device_get_property_value(device, "DRIVER");
+      std::printf("%s %s %s%s%s%s%s\n", udev_device_get_action(device), udev_device_get_devtype(device),
+                  udev_device_get_sysname(device), devnum ? " devnum " : "", devnum ? devnum : "",
+                  driver ? " driver " : "", driver ? driver : "");
+      udev_device_unref(device);
+      ++seen;
+    }
+  }
+  udev_monitor_unref(monitor);
   udev_unref(context);
   return 0;
 }
@@ -452,6 +488,8 @@ bool RunRawStep(Session& session, const std::string& name, const char* value) {
     session.status_thread.thread.join();
     std::printf("join %d answered %d failed\n", session.status_thread.answered,
                 session.status_thread.failed);
+  } else if (name == "sleep") {
+    std::this_thread::sleep_for(std::chrono::milliseconds(std::atoi(value)));
   } else {
     return RunDriverStep(session, name, value);
   }
@@ -527,7 +565,8 @@ int RunDevice(int argc, char** argv) {
 int main(int argc, char** argv) {
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
   if (argc == 2 && std::strcmp(argv[1], "list") == 0) return ListUdev();
+  if (argc == 3 && std::strcmp(argv[1], "monitor") == 0) return Monitor(std::atoi(argv[2]));
   if (argc >= 3) return RunDevice(argc, argv);
-  std::fprintf(stderr, "usage: emu-client list | emu-client BUS DEV STEP...\n");
+  std::fprintf(stderr, "usage: emu-client list | emu-client monitor COUNT | emu-client BUS DEV STEP...\n");
   return 1;
 }

@@ -103,7 +103,8 @@ TEST(EmuDeviceConfig, EveryKey) {
   const std::optional<DeviceConfig> config = Parse(
       "vid=04B8,pid=0e28,bus=3,dev=127,manufacturer=A%2CB,product=2*P,serial=S1,vendor-db=V,"
       "model-db=M,nonode,class=255,status=98,busy,hang,denied,bulk-rate=1000,"
-      "vanish-after=18446744073709551,pause-after=4096");
+      "vanish-after=18446744073709551,pause-after=4096,plug-after=3600000,in-turn,unplug-after=0,"
+      "probe-delay=250");
   ASSERT_TRUE(config);
   EXPECT_EQ(config->vendor_id, 0x04b8);
   EXPECT_EQ(config->product_id, 0x0e28);
@@ -123,6 +124,10 @@ TEST(EmuDeviceConfig, EveryKey) {
   EXPECT_EQ(config->bulk_rate, 1000u);
   EXPECT_EQ(config->vanish_after, 18446744073709551u);
   EXPECT_EQ(config->pause_after, 4096u);
+  EXPECT_EQ(config->plug_after_ms, 3600000u);
+  EXPECT_TRUE(config->in_turn);
+  EXPECT_EQ(config->unplug_after_ms, 0u);
+  EXPECT_EQ(config->probe_delay_ms, 250u);
   EXPECT_EQ(Parse("vid=1,status-empty")->status_reply, StatusReply::kEmpty);
   EXPECT_EQ(Parse("vid=1,stall-status")->status_reply, StatusReply::kStall);
   EXPECT_EQ(Parse("vid=1,vanish-after=0")->vanish_after, 0u);
@@ -164,6 +169,11 @@ TEST(EmuDeviceConfig, MistakesAreRejectedWithAReason) {
   EXPECT_EQ(ErrorOf("vid=1,busy,driver=usblp"), "busy and driver= exclude each other");
   EXPECT_EQ(ErrorOf("vid=1,lp-busy"), "lp-busy needs driver=usblp");
   EXPECT_EQ(ErrorOf("vid=1,driver=usb-storage,lp-busy"), "lp-busy needs driver=usblp");
+  EXPECT_EQ(ErrorOf("vid=1,plug-after=3600001"), "plug-after=3600001: not a valid decimal value");
+  EXPECT_EQ(ErrorOf("vid=1,unplug-after=1s"), "unplug-after=1s: not a valid decimal value");
+  EXPECT_EQ(ErrorOf("vid=1,in-turn=1"), "in-turn takes no value");
+  EXPECT_EQ(ErrorOf("vid=1,probe-delay=100"),
+            "probe-delay needs plug-after or in-turn: a device there from the start is settled");
 }
 
 TEST(EmuScenario, LinesCommentsAndErrors) {
@@ -196,6 +206,40 @@ TEST(EmuScenario, AddressesByPositionUnlessGiven) {
   EXPECT_EQ(error, "devices 1 and 2 both have bus 1 address 2");
   clash[1].bus = 2;
   EXPECT_TRUE(AssignAddresses(clash, error));
+}
+
+// As the kernel numbers devices as it enumerates them: those plugged in
+// during the run after those there from the start, each a number of its own.
+TEST(EmuScenario, DevicesPluggedInLaterComeAfterTheOthers) {
+  std::vector<DeviceConfig> devices(5);
+  devices[0].plug_after_ms = 100;
+  devices[0].unplug_after_ms = 100;
+  devices[1].in_turn = true;
+  devices[1].vanish_after = 10;
+  devices[3].in_turn = true;  // after a device there from the start that vanishes
+  devices[2].vanish_after = 5;
+  std::string error;
+  ASSERT_TRUE(AssignAddresses(devices, error)) << error;
+  EXPECT_EQ(devices[2].address, 2);
+  EXPECT_EQ(devices[4].address, 3);
+  EXPECT_EQ(devices[0].address, 4);
+  EXPECT_EQ(devices[1].address, 5);
+  EXPECT_EQ(devices[3].address, 6);
+
+  const struct {
+    std::vector<std::string> devices;
+    std::string error;
+  } mistakes[] = {
+      {{"vid=1,in-turn"}, "device 1: in-turn needs a device before it that is unplugged (unplug-after, vanish-after)"},
+      {{"vid=1", "vid=2,in-turn"}, "device 2: in-turn needs a device before it that is unplugged (unplug-after, vanish-after)"},
+      {{"vid=1,vanish-after=0", "vid=2,in-turn"}, "device 2: in-turn needs a device before it that is unplugged (unplug-after, vanish-after)"},
+  };
+  for (const auto& m : mistakes) {
+    std::vector<DeviceConfig> configs;
+    for (const std::string& text : m.devices) configs.push_back(*Parse(text));
+    EXPECT_FALSE(AssignAddresses(configs, error));
+    EXPECT_EQ(error, m.error);
+  }
 }
 
 TEST(EmuCommandLine, OptionsInBothFormsAndTheCommand) {

@@ -23,12 +23,35 @@ bool DiscoveryKnowsBusAddress() { return true; }
 bool InitFramework() { return !fake::Discovery().initFails; }
 
 std::optional<std::vector<InterfaceRecord>> ListPresentInterfaces(const InterfaceClassId&) {
+  ++fake::Discovery().looks;
+  if (!fake::Discovery().monitorRunning) ++fake::Discovery().looksWithoutMonitor;
   if (fake::Discovery().refuseSet) return std::nullopt;
   std::vector<InterfaceRecord> records;
   for (const fake::FakeInterface& one : fake::Discovery().interfaces) {
     if (!one.unreadable) records.push_back(one.record);
   }
   return records;
+}
+
+struct DeviceMonitor {};
+
+DeviceMonitor* StartDeviceMonitor(const InterfaceClassId&) {
+  static DeviceMonitor monitor;
+  if (fake::Discovery().monitorFails) return nullptr;
+  fake::Discovery().monitorRunning = true;
+  return &monitor;
+}
+
+void StopDeviceMonitor(DeviceMonitor*) { fake::Discovery().monitorRunning = false; }
+
+DeviceChange WaitForDeviceChange(DeviceMonitor*, std::optional<Deadline> deadline) {
+  fake::FakeDiscovery& discovery = fake::Discovery();
+  discovery.deadlines.push_back(deadline);
+  if (discovery.plugs.empty()) return deadline ? DeviceChange::TimedOut : DeviceChange::Stopped;
+  fake::FakePlug plug = discovery.plugs.front();
+  discovery.plugs.erase(discovery.plugs.begin());
+  discovery.interfaces = plug.interfaces;
+  return plug.change;
 }
 
 }  // namespace korvo

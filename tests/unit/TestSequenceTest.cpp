@@ -290,5 +290,93 @@ TEST_F(TestSequenceTest, OneDeviceOfAnotherVendorIsTestedWithoutAsking) {
   EXPECT_EQ(DevicesLog().writes.size(), 1u);
 }
 
+// --wait: the monitor runs from before the first look until the device is
+// chosen; every plug or unplug means a new look, and the selectors and the
+// choice apply to what is there then.
+TEST_F(TestSequenceTest, WaitLooksAgainAfterEachChangeUntilASelectedDeviceIsThere) {
+  auto unit = [](const char* path, const char* name, unsigned address, unsigned vendor) {
+    fake::FakeInterface one = Interface(path, name);
+    one.record.facts = {1, address, vendor, 1, std::nullopt};
+    return one;
+  };
+  const fake::FakeInterface other = unit("/dev/bus/usb/001/004#vid_1111&pid_0001", "Other", 4, 0x1111);
+  const fake::FakeInterface korvo = unit("/dev/bus/usb/001/005#vid_6742&pid_0001", "KORVO K1", 5, 0x6742);
+  const struct {
+    const char* name;
+    std::vector<std::string> args;
+    std::vector<fake::FakeInterface> present;
+    std::vector<fake::FakePlug> plugs;
+    int looks;
+    std::string out;
+  } cases[] = {
+      {"present before: no wait", {"--wait"}, {korvo}, {}, 1, "status:98\n"},
+      {"plugged during the wait", {"-w"}, {}, {{DeviceChange::Added, {korvo}}}, 2, "status:98\n"},
+      {"unplugs and others, then the one asked for", {"--wait=30", "-d", "6742"}, {other},
+       {{DeviceChange::Removed, {}}, {DeviceChange::Added, {other}}, {DeviceChange::Added, {other, korvo}}},
+       4, "status:98\n"},
+      {"-l waits, then lists", {"-l", "--wait"}, {}, {{DeviceChange::Added, {other, korvo}}}, 2,
+       "    1  Bus 001 Device 004  ID 1111:0001  Other\n"
+       "  * 2  Bus 001 Device 005  ID 6742:0001  KORVO K1\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Discovery() = {};
+    ResetDevices();
+    Discovery().interfaces = c.present;
+    Discovery().plugs = c.plugs;
+    const bool list = c.args[0] == "-l";
+    std::vector<std::string> args = c.args;
+    test::TempDir dir;
+    if (!list) args.push_back(dir.Write("data.bin", "abc"));
+    RunResult r = RunSequenceWith(args);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, c.out);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(Discovery().looks, c.looks);
+    EXPECT_EQ(Discovery().looksWithoutMonitor, 0) << "a look before the monitor ran";
+    EXPECT_FALSE(Discovery().monitorRunning) << "the monitor outlived the wait";
+    EXPECT_TRUE(Discovery().plugs.empty());
+    EXPECT_EQ(DevicesLog().opened,
+              list ? std::vector<std::string>{} : std::vector<std::string>{korvo.record.devicePath});
+  }
+}
+
+TEST_F(TestSequenceTest, AWaitThatEndsWithoutADeviceEndsWithOne) {
+  const struct {
+    const char* name;
+    std::vector<std::string> args;
+    bool monitorFails;
+    std::string err;
+  } cases[] = {
+      {"time-out", {"--wait=1"}, false, "No KORVO devices appeared within 1 s\n"},
+      {"time-out, a selector given", {"--wait=7", "--serial", "K9"}, false,
+       "No KORVO devices appeared within 7 s\n"},
+      {"stopped by a signal or Ctrl-C", {"--wait"}, false, ""},
+      {"no notifications", {"--wait"}, true, "korvo-test: cannot watch for devices: "},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Discovery() = {};
+    Discovery().monitorFails = c.monitorFails;
+    std::vector<std::string> args = c.args;
+    args.push_back("data.bin");
+    const auto before = std::chrono::steady_clock::now();
+    RunResult r = RunSequenceWith(args);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err.substr(0, c.err.size()), c.err);
+    if (c.monitorFails) continue;
+    EXPECT_EQ(r.err.size(), c.err.size());
+    ASSERT_EQ(Discovery().deadlines.size(), 1u);
+    EXPECT_EQ(Discovery().deadlines[0].has_value(), args[0] != "--wait");
+    if (Discovery().deadlines[0]) {
+      const unsigned seconds = static_cast<unsigned>(std::stoul(args[0].substr(7)));
+      EXPECT_GE(*Discovery().deadlines[0], before + std::chrono::seconds(seconds));
+      EXPECT_LE(*Discovery().deadlines[0], std::chrono::steady_clock::now() + std::chrono::seconds(seconds));
+    }
+    EXPECT_FALSE(Discovery().monitorRunning);
+  }
+}
+
 }  // namespace
 }  // namespace korvo

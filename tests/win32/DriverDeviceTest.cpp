@@ -16,7 +16,9 @@
 
 #include "DriverDevice.h"
 #include "WineDevices.h"
+#include "discovery/DeviceList.h"
 #include "platform/Device.h"
+#include "platform/DeviceMonitor.h"
 #include "platform/ErrorNumber.h"
 #include "support/Pattern.h"
 #include "support/Process.h"
@@ -80,6 +82,31 @@ TEST_F(DriverDeviceTest, UnpluggedDeviceIsNotListed) {
   unplugged.present = 0;
   ASSERT_TRUE(device_->Configure(unplugged));
   EXPECT_EQ(DriverDevice::InterfacePath(), "");
+}
+
+// Wine registers a device notification on a thread of its own, a moment
+// after RegisterDeviceNotification returned (Windows does it in the call):
+// what happens before that is not told.
+constexpr DWORD kWineListens = 1000;
+
+// The device monitor (platform/win32/DeviceMonitor.cpp): the interface
+// disabled and enabled again is an unplug and a plug, each told once.
+TEST_F(DriverDeviceTest, MonitorTellsEachUnplugAndPlugThenTheLimit) {
+  Plug(PresentDevice());
+  DeviceMonitor* monitor = StartDeviceMonitor(GUID_DEVINTERFACE_USB_DEVICE);
+  ASSERT_NE(monitor, nullptr) << GetLastError();
+  Sleep(kWineListens);
+  const auto soon = [] { return std::chrono::steady_clock::now() + std::chrono::seconds(20); };
+  KorvoDeviceSettings unplugged = PresentDevice();
+  unplugged.present = 0;
+  ASSERT_TRUE(device_->Configure(unplugged));
+  EXPECT_EQ(WaitForDeviceChange(monitor, soon()), DeviceChange::Removed);
+  Plug(PresentDevice());
+  EXPECT_EQ(WaitForDeviceChange(monitor, soon()), DeviceChange::Added);
+  const auto before = std::chrono::steady_clock::now();
+  EXPECT_EQ(WaitForDeviceChange(monitor, before + std::chrono::milliseconds(300)), DeviceChange::TimedOut);
+  EXPECT_GE(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(300));
+  StopDeviceMonitor(monitor);
 }
 
 TEST_F(DriverDeviceTest, StatusRequestGetsTheDevicesByte) {
@@ -426,6 +453,55 @@ TEST_F(ProgramOnDriverTest, AllTestsEveryUnitInARunOfItsOwn) {
   }
 }
 
+// --wait against the driver's plug: its interface enabled while the run
+// waits is what a device plugged in looks like to the program.
+bool Waiting(const test::Process& program) {
+  for (HWND window = nullptr;
+       (window = FindWindowExA(HWND_MESSAGE, window, "KorvoDeviceMonitor", nullptr)) != nullptr;) {
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    if (process == program.Id()) return true;
+  }
+  return false;
+}
+
+TEST_F(ProgramOnDriverTest, WaitEndsWhenTheDeviceIsPluggedInOrAfterItsLimit) {
+  ASSERT_TRUE(test::WriteWhole(dataFile_, Pattern(4096)));
+  const struct {
+    const char* name;
+    const char* wait;
+    bool plug;
+    int status;
+    std::string out;
+    std::string err;
+  } cases[] = {
+      {"plugged in", "--wait", true, 0, "status:00\r\n", ""},
+      {"plugged in within the limit", "--wait=60", true, 0, "status:00\r\n", ""},
+      {"not plugged in", "--wait=1", false, 1, "", "No KORVO devices appeared within 1 s\r\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    KorvoDeviceSettings unplugged = PresentDevice();
+    unplugged.present = 0;
+    ASSERT_TRUE(device_->Configure(unplugged));
+    test::Process program;
+    ASSERT_TRUE(program.Start({DosPathOfUnixPath(KORVO_TEST_PROGRAM), c.wait, dataFile_}));
+    if (c.plug) {
+      bool waiting = false;
+      for (int i = 0; i < 400 && !(waiting = Waiting(program)); ++i) Sleep(50);
+      ASSERT_TRUE(waiting) << "the program never waited";
+      Sleep(kWineListens);  // and its first look found nothing
+      EXPECT_EQ(device_->Counters().opens, 0u);
+      Plug(PresentDevice());
+    }
+    ASSERT_TRUE(program.Wait(60000)) << "the plug did not end the wait";
+    EXPECT_EQ(program.Status(), c.status);
+    EXPECT_EQ(program.Out(), c.out);
+    EXPECT_EQ(program.Err(), c.err);
+    EXPECT_EQ(device_->Received(), c.plug ? Pattern(4096) : "");
+  }
+}
+
 // A device that never finishes the write: the program waits in it, and
 // ending the program cancels the write and frees the device.
 TEST_F(ProgramOnDriverTest, HeldWriteIsCancelledWhenTheProgramIsEnded) {
@@ -584,6 +660,25 @@ TEST_F(ConsoleControlTest, CtrlBreakToTheProgramsOwnGroupDoesTheSame) {
     FAIL() << "GenerateConsoleCtrlEvent: error " << error;
   }
   ExpectEndedAsInterrupted(program);
+}
+
+// Ctrl-C while the program waits for a device ends the wait: exit status 1,
+// nothing printed.
+TEST_F(ConsoleControlTest, CtrlCDuringAWaitEndsItWithOne) {
+  KorvoDeviceSettings unplugged = PresentDevice();
+  unplugged.present = 0;
+  ASSERT_TRUE(device_->Configure(unplugged));
+  test::Process program;
+  ASSERT_TRUE(program.Start({DosPathOfUnixPath(KORVO_TEST_PROGRAM), "--wait", dataFile_}));
+  bool waiting = false;
+  for (int i = 0; i < 400 && !(waiting = Waiting(program)); ++i) Sleep(50);
+  ASSERT_TRUE(waiting) << "the program never waited";
+  ASSERT_TRUE(GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0)) << GetLastError();
+  ASSERT_TRUE(program.Wait(20000)) << "Ctrl-C did not end the wait";
+  EXPECT_EQ(program.Status(), 1);
+  EXPECT_EQ(program.Out(), "");
+  EXPECT_EQ(program.Err(), "");
+  EXPECT_EQ(device_->Counters().opens, 0u);
 }
 
 // A write on its own thread, for a device that holds it.

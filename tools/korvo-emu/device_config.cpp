@@ -50,14 +50,14 @@ bool NeedsValue(std::string_view key) {
   static const std::set<std::string_view> keys = {
       "vid", "pid", "bus", "dev", "manufacturer", "product", "serial", "vendor-db",
       "model-db", "class", "status", "vanish-after", "pause-after", "bulk-rate", "driver",
-      "detach-delay"};
+      "detach-delay", "plug-after", "unplug-after", "probe-delay"};
   return keys.count(key) != 0;
 }
 
 bool IsFlag(std::string_view key) {
   static const std::set<std::string_view> flags = {
       "nonode", "roothub", "status-empty", "stall-status", "busy", "hang", "denied", "lp-busy",
-      "lp-denied", "lp-nonode", "no-bulk-out", "hold-writes"};
+      "lp-denied", "lp-nonode", "no-bulk-out", "hold-writes", "in-turn"};
   return flags.count(key) != 0;
 }
 
@@ -77,6 +77,7 @@ bool SetNumber(DeviceConfig& config, std::string_view key, std::string_view valu
   else if (key == "status") rule = {16, 0, 0xff, 2};
   else if (key == "bulk-rate") rule = {10, 1, UINT64_MAX / 16, 19};
   else if (key == "detach-delay") rule = {10, 0, 60000, 5};
+  else if (key == "plug-after" || key == "unplug-after" || key == "probe-delay") rule = {10, 0, 3600000, 7};
   else rule = {10, 0, UINT64_MAX / 16, 19};  // vanish-after, pause-after
   const auto number = value.size() <= rule.max_digits
                           ? ParseUnsigned(value, rule.base, rule.max)
@@ -95,6 +96,9 @@ bool SetNumber(DeviceConfig& config, std::string_view key, std::string_view valu
   else if (key == "bulk-rate") config.bulk_rate = *number;
   else if (key == "detach-delay") config.detach_delay_ms = static_cast<unsigned>(*number);
   else if (key == "pause-after") config.pause_after = *number;
+  else if (key == "plug-after") config.plug_after_ms = static_cast<unsigned>(*number);
+  else if (key == "unplug-after") config.unplug_after_ms = static_cast<unsigned>(*number);
+  else if (key == "probe-delay") config.probe_delay_ms = static_cast<unsigned>(*number);
   else config.vanish_after = *number;
   return true;
 }
@@ -133,6 +137,7 @@ void SetFlag(DeviceConfig& config, std::string_view key) {
   else if (key == "lp-nonode") config.lp_nonode = true;
   else if (key == "no-bulk-out") config.bulk_out = false;
   else if (key == "hold-writes") config.hold_writes = true;
+  else if (key == "in-turn") config.in_turn = true;
   else config.hang = true;
 }
 
@@ -202,6 +207,14 @@ bool CheckDriverKeys(const DeviceConfig& config, std::string& error) {
   return true;
 }
 
+bool CheckPlugKeys(const std::set<std::string_view>& seen, std::string& error) {
+  if (seen.count("probe-delay") && !seen.count("plug-after") && !seen.count("in-turn")) {
+    error = "probe-delay needs plug-after or in-turn: a device there from the start is settled";
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 std::optional<DeviceConfig> ParseDeviceConfig(std::string_view text, std::string& error) {
@@ -229,6 +242,7 @@ std::optional<DeviceConfig> ParseDeviceConfig(std::string_view text, std::string
   }
   if (!CheckStatusKeys(seen, error)) return std::nullopt;
   if (!CheckDriverKeys(config, error)) return std::nullopt;
+  if (!CheckPlugKeys(seen, error)) return std::nullopt;
   // Most devices that are not printers stall the printer class's request.
   const bool status_given =
       seen.count("status") + seen.count("status-empty") + seen.count("stall-status") != 0;

@@ -50,7 +50,27 @@ struct DeviceConfig {
   std::optional<std::uint64_t> bulk_rate;  // bytes per second taken on bulk OUT; unlimited if absent
   bool denied = false;  // the node is read-only: opening it for writing needs permission overrides
   bool bulk_out = true;  // false: the interface has a bulk IN endpoint only
+
+  // Plugs and unplugs while the command runs. Absent at the start, the device
+  // is plugged in plug_after_ms after the command started, or with in_turn
+  // after the device before it in the list was unplugged; it is unplugged
+  // unplug_after_ms after it was plugged in (after the start if there from
+  // the start). Plugged in, its interface's driver binds probe_delay_ms after
+  // the kernel's "add" uevents.
+  std::optional<unsigned> plug_after_ms;
+  bool in_turn = false;
+  std::optional<unsigned> unplug_after_ms;
+  unsigned probe_delay_ms = 0;
 };
+
+// Whether the device is plugged in while the command runs, not before.
+inline bool PluggedLater(const DeviceConfig& config) { return config.plug_after_ms || config.in_turn; }
+
+// Whether the device is unplugged at some point: after a time, or once it
+// took vanish-after's bytes (vanish-after=0 stays listed, gone from the start).
+inline bool Unplugs(const DeviceConfig& config) {
+  return config.unplug_after_ms || (config.vanish_after && *config.vanish_after > 0);
+}
 
 // Parses one description. Returns nullopt with `error` set on any mistake.
 std::optional<DeviceConfig> ParseDeviceConfig(std::string_view text, std::string& error);

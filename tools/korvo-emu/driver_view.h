@@ -22,15 +22,19 @@ class DriverView {
   // The state before the command starts: the configured driver bound.
   bool Create(std::string& error);
 
-  // The interface's driver is now `driver` (usbfs, none, or the kernel driver again).
+  // The interface's driver is now `driver` (usbfs, none, or the kernel driver
+  // again, or for the first time for a device plugged in during the run).
   void Changed(const std::optional<std::string>& driver);
 
  private:
+  bool Show(const std::optional<std::string>& driver, std::string& error);
+
   Testbed& testbed_;
   const DeviceConfig& config_;
   std::string interface_path_;
   std::unique_ptr<LpNode> lp_node_;  // for usblp only
   bool usblp_bound_ = false;
+  bool lp_busy_;  // another program has the first usblp's node open; the next ones start unused
 };
 
 }  // namespace korvo_emu

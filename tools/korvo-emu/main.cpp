@@ -9,11 +9,9 @@
 #include <vector>
 
 #include "child_process.h"
-#include "driver_view.h"
+#include "hotplug.h"
 #include "options.h"
 #include "testbed.h"
-#include "usbfs_device.h"
-#include "usbfs_ready.h"
 
 namespace {
 
@@ -70,34 +68,18 @@ bool MakeCaptureDir(const korvo_emu::Options& options) {
   return false;
 }
 
-using Devices = std::vector<std::unique_ptr<korvo_emu::UsbfsDevice>>;
-using DriverViews = std::vector<std::unique_ptr<korvo_emu::DriverView>>;
-
+// Every device's emulation; the testbed gets those there from the start.
 bool AddDevices(const korvo_emu::Options& options, korvo_emu::Testbed& testbed,
-                Devices& devices, DriverViews& views) {
+                korvo_emu::Units& units) {
   std::string error;
   int lp_minor = 0;  // usblp numbers its nodes in the order it finds printers
-  for (std::size_t i = 0; i < options.devices.size(); ++i) {
+  for (std::size_t i = 0; i < options.devices.size() && error.empty(); ++i) {
     const korvo_emu::DeviceConfig& config = options.devices[i];
-    std::string interface_path;
-    if (!testbed.AddDevice(config, i, interface_path, error)) break;
-    devices.push_back(
-        std::make_unique<korvo_emu::UsbfsDevice>(config, CapturePath(options, config)));
-    views.push_back(
-        std::make_unique<korvo_emu::DriverView>(testbed, config, interface_path, lp_minor));
+    units.push_back(std::make_unique<korvo_emu::Unit>(config, i, lp_minor, CapturePath(options, config)));
     if (config.driver == korvo_emu::kUsblpDriver) ++lp_minor;
-    korvo_emu::DriverView& view = *views.back();
-    if (!view.Create(error)) break;
-    devices.back()->OnDriverChange(
-        [&view](const std::optional<std::string>& driver) { view.Changed(driver); });
-    const std::string node = korvo_emu::NodePath(config);
-    if (config.has_node &&
-        (!testbed.AttachHandler(node, devices.back()->handler(), error) ||
-         !devices.back()->ShowReadinessIn(testbed.root_dir() + korvo_emu::kReadyDir +
-                                              node.substr(sizeof korvo_emu::kNodeDir - 1),
-                                          error))) {
-      break;
-    }
+    if (korvo_emu::PluggedLater(config)) continue;
+    korvo_emu::Unit& unit = *units.back();
+    if (korvo_emu::Plug(testbed, unit, error)) unit.view->Create(error);
   }
   if (!error.empty()) std::fprintf(stderr, "korvo-emu: %s\n", error.c_str());
   return error.empty();
@@ -116,25 +98,29 @@ void WarnAboutWrittenNodes(const korvo_emu::Options& options, const korvo_emu::T
 
 int Run(const korvo_emu::Options& options) {
   std::string error;
-  Devices devices;
-  DriverViews views;  // outlive the testbed, whose thread may still use them
+  korvo_emu::Units units;  // outlive the testbed, whose thread may still use them
   std::unique_ptr<korvo_emu::Testbed> testbed = korvo_emu::Testbed::Create(error);
   if (!testbed) {
     std::fprintf(stderr, "korvo-emu: %s\n", error.c_str());
     return kExitEmulator;
   }
-  // Everything exists before the command starts: adding devices later races with it.
-  if (!AddDevices(options, *testbed, devices, views)) return kExitEmulator;
+  // The devices there from the start exist before the command starts: adding
+  // them later would race with its first look. Those plugged in later come
+  // with their uevents.
+  if (!AddDevices(options, *testbed, units)) return kExitEmulator;
+  korvo_emu::Hotplug hotplug(*testbed, units);
+  hotplug.Start();
   const int status = korvo_emu::RunCommand(options.command, ChildEnvironment(options));
-  for (const auto& device : devices) device->CommandEnded();
+  hotplug.Stop();
+  for (const auto& unit : units) unit->device.CommandEnded();
   WarnAboutWrittenNodes(options, *testbed);
   testbed.reset();  // stops the device emulation before the devices go
   if (options.report) {
-    for (const auto& device : devices) {
-      if (const auto summary = device->Summary()) {
+    for (const auto& unit : units) {
+      if (const auto summary = unit->device.Summary()) {
         std::fprintf(stderr, "korvo-emu: %s\n", summary->c_str());
       }
-      if (const auto driver = device->DriverSummary()) {
+      if (const auto driver = unit->device.DriverSummary()) {
         std::fprintf(stderr, "korvo-emu: %s\n", driver->c_str());
       }
     }

@@ -12,9 +12,9 @@ const char kUsage[] =
     " -- COMMAND [ARG...]\n"
     "  DEVICE: comma-separated items, e.g. vid=6742,pid=0001,product=KORVO%20K1,status=98\n"
     "  keys: vid pid bus dev manufacturer product serial vendor-db model-db class status\n"
-    "        vanish-after pause-after bulk-rate driver detach-delay; flags: nonode roothub\n"
-    "        status-empty stall-status busy hang denied lp-busy lp-denied lp-nonode\n"
-    "        no-bulk-out hold-writes\n";
+    "        vanish-after pause-after bulk-rate driver detach-delay plug-after unplug-after\n"
+    "        probe-delay; flags: nonode roothub status-empty stall-status busy hang denied\n"
+    "        lp-busy lp-denied lp-nonode no-bulk-out hold-writes in-turn\n";
 
 namespace {
 
@@ -121,21 +121,31 @@ bool ParseScenario(std::string_view text, std::string_view name,
 
 bool AssignAddresses(std::vector<DeviceConfig>& devices, std::string& error) {
   std::map<std::pair<int, int>, std::size_t> taken;
-  for (std::size_t i = 0; i < devices.size(); ++i) {
-    DeviceConfig& device = devices[i];
-    if (device.address == 0) {
-      if (i + 2 > 127) {
-        error = "too many devices for default addresses; give dev=N";
+  int next = 2;
+  for (const bool later : {false, true}) {
+    for (std::size_t i = 0; i < devices.size(); ++i) {
+      DeviceConfig& device = devices[i];
+      if (PluggedLater(device) != later) continue;
+      if (device.in_turn && (i == 0 || !Unplugs(devices[i - 1]))) {
+        error = "device " + std::to_string(i + 1) + ": in-turn needs a device before it that is " +
+                "unplugged (unplug-after, vanish-after)";
         return false;
       }
-      device.address = static_cast<int>(i) + 2;
-    }
-    const auto [it, inserted] = taken.emplace(std::make_pair(device.bus, device.address), i);
-    if (!inserted) {
-      error = "devices " + std::to_string(it->second + 1) + " and " + std::to_string(i + 1) +
-              " both have bus " + std::to_string(device.bus) + " address " +
-              std::to_string(device.address);
-      return false;
+      if (device.address == 0) {
+        if (next > 127) {
+          error = "too many devices for default addresses; give dev=N";
+          return false;
+        }
+        device.address = next;
+      }
+      ++next;
+      const auto [it, inserted] = taken.emplace(std::make_pair(device.bus, device.address), i);
+      if (!inserted) {
+        error = "devices " + std::to_string(it->second + 1) + " and " + std::to_string(i + 1) +
+                " both have bus " + std::to_string(device.bus) + " address " +
+                std::to_string(device.address);
+        return false;
+      }
     }
   }
   return true;

@@ -24,8 +24,11 @@ struct Options {
 bool ParseScenario(std::string_view text, std::string_view name,
                    std::vector<DeviceConfig>& devices, std::string& error);
 
-// Gives devices without dev=N the address 2, 3, 4... by position and rejects
-// two devices on the same bus address.
+// Gives devices without dev=N the address 2, 3, 4... by position, the ones
+// there from the start first, then those plugged in later: as the kernel
+// gives each device it enumerates the next number, a unit plugged in later
+// never gets the address of one before it. Rejects two devices on the same
+// bus address, and in-turn after a device that is never unplugged.
 bool AssignAddresses(std::vector<DeviceConfig>& devices, std::string& error);
 
 // Parses argv (reading scenario files) into `options`. On a usage error returns

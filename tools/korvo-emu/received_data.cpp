@@ -34,7 +34,7 @@ void ReceivedData::Opened() {
   }
 }
 
-bool ReceivedData::vanished() const { return limit_ && received_ >= *limit_; }
+bool ReceivedData::vanished() const { return unplugged_ || (limit_ && received_ >= *limit_); }
 
 std::size_t ReceivedData::Take(const std::uint8_t* data, std::size_t size) {
   written_ = true;

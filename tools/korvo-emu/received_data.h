@@ -28,8 +28,10 @@ class ReceivedData {
   // many it took. A transfer of 0 bytes still counts as writing to the device.
   std::size_t Take(const std::uint8_t* data, std::size_t size);
 
-  // True once vanish-after's count of bytes has arrived.
+  // True once vanish-after's count of bytes has arrived, or the device was
+  // unplugged.
   bool vanished() const;
+  void Unplug() { unplugged_ = true; }
 
   // "001/002 received N bytes, sha256 HEX", or nullopt if nothing was written.
   std::optional<std::string> Summary() const;
@@ -46,6 +48,7 @@ class ReceivedData {
   GChecksum* checksum_;
   std::uint64_t received_ = 0;
   bool written_ = false;
+  bool unplugged_ = false;
 };
 
 }  // namespace korvo_emu

@@ -173,8 +173,9 @@ Testbed::Testbed(UMockdevTestbed* testbed) : testbed_(testbed) {
 
 Testbed::~Testbed() { g_object_unref(testbed_); }  // removes the testbed directory
 
-bool Testbed::AddDevice(const DeviceConfig& config, std::size_t index,
+bool Testbed::AddDevice(const DeviceConfig& config, std::size_t index, std::string& device_path,
                         std::string& interface_path, std::string& error) {
+  const std::lock_guard<std::mutex> lock(mutex_);
   const int port = config.root_hub ? 0 : ++ports_per_bus_[static_cast<std::size_t>(config.bus)];
   const std::string name = SysfsName(config, index, port);
   StringArray attributes(DeviceAttributes(config, port));
@@ -187,6 +188,7 @@ bool Testbed::AddDevice(const DeviceConfig& config, std::size_t index,
   }
   const std::string syspath = added;
   g_free(added);
+  device_path = syspath;
 
   const Bytes descriptors = AllDescriptors(config);
   umockdev_testbed_set_attribute_binary(testbed_, syspath.c_str(), "descriptors",
@@ -211,6 +213,17 @@ bool Testbed::AddDevice(const DeviceConfig& config, std::size_t index,
   interface_path = interface;
   g_free(interface);
   return !config.has_node || CreateNode(config, error);
+}
+
+void Testbed::RemoveDevice(const DeviceConfig& config, const std::string& device_path,
+                           const std::string& interface_path) {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  // The device's own directory holds the interface's: the interface goes
+  // first, or its link in /sys/bus/usb/devices would stay.
+  umockdev_testbed_remove_device(testbed_, interface_path.c_str());
+  umockdev_testbed_remove_device(testbed_, device_path.c_str());
+  // umockdev finds a node by the device's `dev` attribute, which it has not.
+  if (config.has_node) g_unlink((root_dir_ + NodePath(config)).c_str());
 }
 
 bool Testbed::AddLpNode(const std::string& interface_path, int minor, std::string& error) {
@@ -293,6 +306,7 @@ bool Testbed::NodeUnchanged(const DeviceConfig& config) const {
   gchar* contents = nullptr;
   gsize length = 0;
   const std::string path = root_dir_ + NodePath(config);
+  if (!g_file_test(path.c_str(), G_FILE_TEST_EXISTS)) return true;
   if (!g_file_get_contents(path.c_str(), &contents, &length, nullptr)) return false;
   const Bytes descriptors = AllDescriptors(config);
   const bool same = length == descriptors.size() &&

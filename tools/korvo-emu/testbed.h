@@ -26,9 +26,14 @@ class Testbed {
 
   // Adds the device and its interface to sysfs and, unless it has no node, creates
   // /dev/bus/usb/BBB/DDD. `index` is the position among all devices.
-  // `interface_path` receives the interface's sysfs path.
-  bool AddDevice(const DeviceConfig& config, std::size_t index, std::string& interface_path,
-                 std::string& error);
+  // `device_path` and `interface_path` receive their sysfs paths. Safe while
+  // the command runs, from one thread at a time.
+  bool AddDevice(const DeviceConfig& config, std::size_t index, std::string& device_path,
+                 std::string& interface_path, std::string& error);
+
+  // Removes what AddDevice added: the interface, the device and its node.
+  void RemoveDevice(const DeviceConfig& config, const std::string& device_path,
+                    const std::string& interface_path);
 
   // usblp's character device: the usbmisc device lpN below the interface and the
   // node /dev/usb/lpN, as usblp registers them when it binds and drops them
@@ -45,6 +50,7 @@ class Testbed {
 
   // False if the program wrote into the node: umockdev lets write() through to
   // the file that holds the descriptors, where usbfs would refuse it (EINVAL).
+  // True for a node that is not there (the device unplugged, or never plugged in).
   bool NodeUnchanged(const DeviceConfig& config) const;
 
   const std::string& root_dir() const { return root_dir_; }
@@ -57,7 +63,7 @@ class Testbed {
   UMockdevTestbed* testbed_;
   std::string root_dir_;
   std::vector<int> ports_per_bus_ = std::vector<int>(256, 0);
-  std::mutex mutex_;  // lp nodes and driver links change on umockdev's thread
+  std::mutex mutex_;  // lp nodes and driver links change on umockdev's thread, plugs on korvo-emu's
 };
 
 // "/dev/bus/usb/BBB/DDD" of a device.

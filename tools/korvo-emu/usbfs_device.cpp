@@ -189,11 +189,14 @@ gboolean HandleIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer) 
   Completions out;
   std::optional<Reply> reply;
   {
-    const std::lock_guard<std::mutex> lock(state->device->mutex);
-    const std::optional<std::string> before = BoundDriver(*state->device);
+    DeviceCore& device = *state->device;
+    const std::lock_guard<std::mutex> lock(device.mutex);
+    const std::optional<std::string> before = BoundDriver(device);
+    const bool was_gone = device.received.vanished();
     reply = Dispatch(*state, client, out);
-    TellDriverChange(*state->device, before);
-    ShowReadiness(*state->device);
+    TellDriverChange(device, before);
+    ShowReadiness(device);
+    if (!was_gone && device.received.vanished() && device.vanished_now) device.vanished_now();
   }
   if (reply) umockdev_ioctl_client_complete(client, reply->result, reply->error);
   Finish(out);
@@ -332,6 +335,34 @@ void UsbfsDevice::CommandEnded() {
 void UsbfsDevice::OnDriverChange(DriverChange changed) {
   const std::lock_guard<std::mutex> lock(core_->mutex);
   core_->driver_changed = std::move(changed);
+}
+
+void UsbfsDevice::OnVanish(std::function<void()> vanished) {
+  const std::lock_guard<std::mutex> lock(core_->mutex);
+  core_->vanished_now = std::move(vanished);
+}
+
+std::optional<std::string> UsbfsDevice::BindDriver() {
+  const std::lock_guard<std::mutex> lock(core_->mutex);
+  if (BoundDriver(*core_) || core_->received.vanished()) return std::nullopt;
+  core_->kernel_driver = core_->config.driver;
+  TellDriverChange(*core_, std::nullopt);
+  return core_->kernel_driver;
+}
+
+std::optional<std::string> UsbfsDevice::Unplug() {
+  Completions out;
+  std::optional<std::string> before;
+  {
+    const std::lock_guard<std::mutex> lock(core_->mutex);
+    before = BoundDriver(*core_);
+    core_->received.Unplug();
+    Disconnect(*core_, out);
+    TellDriverChange(*core_, before);
+    ShowReadiness(*core_);
+  }
+  Finish(out);
+  return before;
 }
 
 }  // namespace korvo_emu

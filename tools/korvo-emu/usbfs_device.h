@@ -46,6 +46,21 @@ class UsbfsDevice {
   using DriverChange = std::function<void(const std::optional<std::string>&)>;
   void OnDriverChange(DriverChange changed);
 
+  // `vanished` runs on umockdev's thread, with the device's lock held, once a
+  // transfer reached vanish-after's count.
+  void OnVanish(std::function<void()> vanished);
+
+  // A device plugged in during the run has had its interface offered to the
+  // drivers: the configured kernel driver binds, unless a program claimed
+  // the interface first (usbfs keeps it then, as in the kernel). Returns the
+  // kernel driver bound, if any.
+  std::optional<std::string> BindDriver();
+
+  // Unplugged: every request fails with ENODEV from now on, transfers in
+  // flight end with it, and the driver lets go. Returns the driver that was
+  // bound, if any.
+  std::optional<std::string> Unplug();
+
  private:
   std::shared_ptr<DeviceCore> core_;
   UMockdevIoctlBase* handler_;

@@ -51,7 +51,7 @@ struct DeviceCore {
   DeviceCore(const DeviceConfig& device_config, std::optional<std::string> capture_path)
       : config(device_config),
         received(device_config, std::move(capture_path)),
-        kernel_driver(device_config.driver) {}
+        kernel_driver(PluggedLater(device_config) ? std::nullopt : device_config.driver) {}
 
   const DeviceConfig config;
   std::mutex mutex;
@@ -64,6 +64,8 @@ struct DeviceCore {
   std::optional<std::uint64_t> pause_in = config.pause_after;
   // Told the driver bound now whenever that changes (see BoundDriver).
   std::function<void(const std::optional<std::string>&)> driver_changed;
+  // Told once a transfer reached vanish-after's count.
+  std::function<void()> vanished_now;
   // The node's readiness FIFO (usbfs_ready.h), written end; holds a byte while ready.
   int ready_fifo = -1;
   bool ready = false;

@@ -10,8 +10,8 @@
 # The binary defaults to $KORVO_TEST, else $BUILD_DIR/korvo-test (build/).
 # The kernel package is downloaded once into $BUILD_DIR/vm/kernel; the host's
 # own kernel is not touched. KORVO_VM_CASES="name,name,..." runs only those
-# cases (tools/vm/guest/cases.sh lists them). Needs qemu-system-x86, busybox-static and g++
-# (`.ci/install-deps --vm`). Exits non-zero on a failed case, a missing
+# cases (tools/vm/guest/cases.sh lists them). Needs qemu-system-x86, busybox-static, udev
+# and g++ (`.ci/install-deps --vm`). Exits non-zero on a failed case, a missing
 # summary line or a timeout ($KORVO_VM_TIMEOUT seconds, 900 by default).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -28,6 +28,7 @@ die() { echo "run-vm-tests: $*" >&2; exit 1; }
 command -v qemu-system-x86_64 >/dev/null || die "qemu-system-x86_64 is missing: .ci/install-deps --vm"
 busybox=$(command -v busybox) || die "busybox is missing: .ci/install-deps --vm"
 if ldd "$busybox" >/dev/null 2>&1; then die "$busybox is not static: install busybox-static"; fi
+udevadm=$(PATH=$PATH:/sbin:/usr/sbin command -v udevadm) || die "udevadm is missing: .ci/install-deps --vm"
 
 # The newest kernel image that the metapackage points at, unpacked.
 kernel_image_package() {
@@ -111,7 +112,7 @@ build_gadget_helper() {
 build_initramfs() {
   stage=$work/initramfs
   rm -rf "$stage"
-  mkdir -p "$stage"/{bin,dev,proc,sys,tmp,lib/modules,korvo/bin}
+  mkdir -p "$stage"/{bin,dev,proc,sys,tmp,run,lib/modules,korvo/bin}
   install -m 755 "$busybox" "$stage/bin/busybox"
   install -m 755 "$root/tools/vm/guest/init" "$stage/init"
   install -m 644 "$root/tools/vm/guest/gadgets.sh" "$root/tools/vm/guest/cases.sh" "$stage/korvo/"
@@ -119,6 +120,10 @@ build_initramfs() {
   build_gadget_helper
   install -m 755 "$work/korvo-gadget" "$stage/korvo/bin/korvo-gadget"
   copy_program "$tool" /korvo/bin/korvo-test
+  # udevd, for the case that waits for a plug (the others run without it):
+  # udevadm is udevd when called by that name.
+  copy_program "$udevadm" /korvo/bin/udevadm
+  ln -s udevadm "$stage/korvo/bin/systemd-udevd"
 
   read_modules_dep
   local name

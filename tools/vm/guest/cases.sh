@@ -371,6 +371,55 @@ case_unplug_mid_transfer() {
     note "stdout was '$(tr '\n' '|' < "$OUT")', without 'Error code Write:19' (or 5)"
 }
 
+# udevd for the case that needs it: it passes the kernel's uevents on to
+# libudev monitors. No rules: it only records and passes on.
+start_udevd() {
+  systemd-udevd --daemon > /tmp/udevd.log 2>&1 || return 1
+  wait_for -S /run/udev/control
+}
+stop_udevd() { udevadm control --exit 2>/dev/null; }
+
+# usblp's probes so far: it says so on each printer it binds.
+usblp_probes() { dmesg | grep -c 'usblp[0-9]*: USB .*directional printer'; }
+
+# netlink_listener PID: whether the process has a uevent socket
+# (NETLINK_KOBJECT_UEVENT, 15; its port is its process ID).
+netlink_listener() { awk -v pid="$1" '$2 == 15 && $3 == pid { found = 1 } END { exit !found }' /proc/net/netlink; }
+
+# The printer is plugged in while korvo-test --wait waits: the run opens it
+# once usblp has bound it (usblp probes twice: at the plug, and when the
+# tool gives it back), sends the file, and usblp is bound at the end.
+case_wait_for_plug() {
+  unplug printer
+  start_udevd || { note "udevd did not start: $(cat /tmp/udevd.log)"; return; }
+  make_file "$SMALL"
+  local probes
+  probes=$(usblp_probes)
+  start_tool --wait=120 "$SENT"
+  local waiting=0 tenths
+  for tenths in $(seq 300); do
+    pid=$(pids_named korvo-test)
+    if [ -n "$pid" ] && netlink_listener "$pid"; then waiting=1; break; fi
+    sleep 0.1
+  done
+  [ "$waiting" = 1 ] || note "korvo-test never listened for uevents"
+  sleep 1
+  [ -s "$OUT" ] && note "korvo-test did not wait: stdout '$(tr '\n' '|' < "$OUT")'"
+  plug printer || note "the printer did not come up"
+  start_receiver --expect "$SMALL"
+  wait "$tool"
+  rc=$?
+  stop_receiver
+  stop_udevd
+  expect_rc 0
+  expect_stdout "status:18"
+  expect_stderr ""
+  expect_received_all
+  expect_usblp_bound
+  [ $(($(usblp_probes) - probes)) = 2 ] ||
+    note "usblp probed $(($(usblp_probes) - probes)) times, not 2 (bound at the plug, then given back)"
+}
+
 # A mass-storage device bound to usb-storage: the tool must not take it
 # from its driver. A detach and re-attach would show as a new SCSI host
 # directory in sysfs, even where it has the old name.
@@ -447,8 +496,8 @@ case_64mib() {
 ALL_CASES="usblp-idle port-status usblp-in-use file-missing file-locked file-unreadable sigint-held-write
   sigterm-held-write sighup-held-write sigquit-held-write sigusr1-held-write sigkill-held-write
   timeout-held-write timeout-slow-printer
-  ten-at-once three-loops soak memory-cgroup sigpipe unplug-mid-transfer usb-storage-left-alone
-  two-printers-all 64mib"
+  ten-at-once three-loops soak memory-cgroup sigpipe unplug-mid-transfer wait-for-plug
+  usb-storage-left-alone two-printers-all 64mib"
 
 # run_cases [NAME...]: the named cases (all by default), in that order; the
 # case "usblp-idle" runs case_usblp_idle.
