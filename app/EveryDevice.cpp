@@ -1,6 +1,9 @@
 #include "app/EveryDevice.h"
 
+#include <chrono>
 #include <cstdio>
+#include <list>
+#include <set>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -9,6 +12,9 @@
 #include <vector>
 
 #include "app/DeviceListing.h"
+#include "app/JsonLines.h"
+#include "discovery/DeviceSelector.h"
+#include "platform/DeviceMonitor.h"
 #include "platform/ChildProcess.h"
 #include "platform/DeviceInterfaces.h"
 #include "platform/ErrorNumber.h"
@@ -73,41 +79,51 @@ std::string HowItEnded(const ChildEnd& end) {
 }
 
 struct Unit {
+  explicit Unit(const DeviceEntry& tested) : entry(tested) {}
+
+  DeviceEntry entry;
   std::string prefix;  // its name and a space
   ChildProcess* child = nullptr;
-  bool jsonOut = false;
+  bool json = false;
   bool passed = false;
+  std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
   std::thread thread;
 };
 
-// A unit's run to its end: both outputs relayed, then how it ended.
+// A unit's run to its end: both outputs relayed, then how it ended. A run
+// that ended by a signal wrote no JSON line of its own: it gets one.
 void FollowRun(Unit& unit) {
-  std::thread out(Relay, unit.child, ChildOutput::Out, stdout, unit.jsonOut ? "" : unit.prefix);
+  std::thread out(Relay, unit.child, ChildOutput::Out, stdout, unit.json ? "" : unit.prefix);
   Relay(unit.child, ChildOutput::Err, stderr, unit.prefix);
   out.join();
   ChildEnd end = WaitChild(unit.child);
-  if (std::string how = HowItEnded(end); !how.empty()) {
-    WriteLine(stderr, unit.prefix, "korvo-test: " + how);
+  std::string how = HowItEnded(end);
+  if (!how.empty()) WriteLine(stderr, unit.prefix, "korvo-test: " + how);
+  if (!how.empty() && unit.json) {
+    std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - unit.started;
+    int exit = end.signal ? 128 + end.signal : static_cast<int>(end.exitStatus);
+    std::string line = UnitJson(&unit.entry, RunReport{}, "cancelled", seconds.count(), exit);
+    line.pop_back();
+    WriteLine(stdout, "", line);
   }
   unit.passed = end.signal == 0 && end.exitStatus == 0;
 }
 
-}  // namespace
-
-int TestEveryDevice(const DeviceList& devices, const CommandLine& line) {
-  std::vector<Unit> units(static_cast<size_t>(devices.GetCount()));
-  for (int i = 0; i < devices.GetCount(); ++i) {
-    Unit& unit = units[static_cast<size_t>(i)];
-    unit.prefix = UnitName(devices, i, DiscoveryKnowsBusAddress()) + " ";
-    unit.jsonOut = line.json;  // JSON lines name their device themselves
-    unit.child = StartOwnProgram(RunArguments(devices.GetAt(i).devicePath, line));
-    if (!unit.child) {
-      WriteLine(stderr, unit.prefix,
-                "korvo-test: cannot start its run: " + ErrorText(LastErrorNumber()));
-      continue;
-    }
-    unit.thread = std::thread(FollowRun, std::ref(unit));
+// Starts the run of device `index` of `devices`, and the thread that follows it.
+void StartUnit(std::list<Unit>& units, const DeviceList& devices, int index, const CommandLine& line) {
+  Unit& unit = units.emplace_back(devices.GetAt(index));
+  unit.prefix = UnitName(devices, index, DiscoveryKnowsBusAddress()) + " ";
+  unit.json = line.json;  // JSON lines name their device themselves
+  unit.child = StartOwnProgram(RunArguments(unit.entry.devicePath, line));
+  if (!unit.child) {
+    WriteLine(stderr, unit.prefix, "korvo-test: cannot start its run: " + ErrorText(LastErrorNumber()));
+    return;
   }
+  unit.thread = std::thread(FollowRun, std::ref(unit));
+}
+
+// Waits for every run to end, then tells how many passed: 0 when all did.
+int Tally(std::list<Unit>& units) {
   size_t passed = 0;
   for (Unit& unit : units) {
     if (unit.thread.joinable()) unit.thread.join();
@@ -116,8 +132,69 @@ int TestEveryDevice(const DeviceList& devices, const CommandLine& line) {
   WriteLine(stderr, "",
             "korvo-test: " + std::to_string(passed) + " of " + std::to_string(units.size()) +
                 " devices passed");
-  if (ChildrenInterrupted()) EndAsInterrupted();
   return passed == units.size() ? 0 : 1;
+}
+
+// The devices present that the selectors leave.
+DeviceList Selected(const DeviceSelector& selector) {
+  DeviceList devices(GUID_DEVINTERFACE_USB_DEVICE);
+  devices.Enumerate();
+  if (!selector.Empty()) devices.KeepOnly([&](const DeviceEntry& e) { return Matches(selector, e); });
+  return devices;
+}
+
+}  // namespace
+
+int TestEveryDevice(const DeviceList& devices, const CommandLine& line) {
+  std::list<Unit> units;
+  for (int i = 0; i < devices.GetCount(); ++i) StartUnit(units, devices, i, line);
+  int status = Tally(units);
+  if (ChildrenInterrupted()) EndAsInterrupted();
+  return status;
+}
+
+int TestEachArrival(const CommandLine& line) {
+  DeviceMonitor* monitor = StartDeviceMonitor(GUID_DEVINTERFACE_USB_DEVICE);
+  if (!monitor) {
+    WriteText(stderr, "korvo-test: cannot watch for devices: " + ErrorText(LastErrorNumber()) + "\n");
+    return 1;
+  }
+  // What was there before the station started is not a unit that came.
+  std::set<std::string> known;
+  DeviceList before = Selected(line.selector);
+  for (int i = 0; i < before.GetCount(); ++i) known.insert(before.GetAt(i).devicePath);
+
+  std::list<Unit> units;
+  std::set<std::string> unsettled;  // came, but their drivers have not had their chance yet
+  auto wanted = [&] { return !line.count || units.size() < *line.count; };
+  std::string settled;
+  for (DeviceChange change; wanted();) {
+    change = WaitForDeviceChange(monitor, std::nullopt, &settled);
+    if (change != DeviceChange::Added && change != DeviceChange::Removed) break;
+    DeviceList devices = Selected(line.selector);
+    std::set<std::string> present;
+    for (int i = 0; i < devices.GetCount(); ++i) {
+      const std::string& path = devices.GetAt(i).devicePath;
+      present.insert(path);
+      if (known.count(path) && !unsettled.count(path)) continue;
+      known.insert(path);
+      // On Linux a unit is taken once its own bind came, so that usblp gets
+      // the printer first; a wait that lost events takes what is there.
+      bool ready = change == DeviceChange::Added && (settled.empty() || settled == path);
+      if (!ready || !wanted()) {
+        unsettled.insert(path);
+        continue;
+      }
+      unsettled.erase(path);
+      StartUnit(units, devices, i, line);
+    }
+    // A unit unplugged is forgotten: plugged in again, it is tested again.
+    std::erase_if(known, [&](const std::string& path) { return !present.count(path); });
+    std::erase_if(unsettled, [&](const std::string& path) { return !present.count(path); });
+  }
+  int status = Tally(units);
+  StopDeviceMonitor(monitor);  // after the runs: an interrupt meanwhile is still passed on
+  return status;
 }
 
 }  // namespace korvo

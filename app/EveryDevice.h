@@ -12,4 +12,11 @@ namespace korvo {
 // then the count of units that passed. 0 when every one did.
 int TestEveryDevice(const DeviceList& devices, const CommandLine& line);
 
+// --each: the station. Waits for units to be plugged in and tests each one
+// as it comes, in a run of its own as --all does, beside those under test;
+// a unit is tested again only once it was unplugged. Those present at the
+// start are left alone. Ends after --count units, or on SIGINT or SIGTERM
+// (Ctrl-C, Ctrl-Break), with the count of --all and its exit status.
+int TestEachArrival(const CommandLine& line);
+
 }  // namespace korvo

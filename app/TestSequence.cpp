@@ -135,6 +135,8 @@ int RunTestSequence(int argc, char* argv[]) {
     return 1;
   }
 
+  if (line.each) return TestEachArrival(line);
+
   // Nothing plugged in is no failure of its own; a device asked for by a
   // selector and not found is, whether or not other devices are present.
   JsonResult json(line.json);

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <optional>
+#include <string>
 
 #include "platform/DeviceInterfaces.h"
 
@@ -35,7 +36,12 @@ using Deadline = std::chrono::steady_clock::time_point;
 
 // Blocks until a change, the deadline (none: no limit) or a stop request;
 // changes that came since the last call are reported first, one per call.
-DeviceChange WaitForDeviceChange(DeviceMonitor* monitor, std::optional<Deadline> deadline);
+// On Added, `settled` (when given) gets the path of the device that came, as
+// ListPresentInterfaces gives it, where the system tells which one it was;
+// else "": any device present may be taken (Windows binds drivers before the
+// interface arrives; on Linux, events were lost).
+DeviceChange WaitForDeviceChange(DeviceMonitor* monitor, std::optional<Deadline> deadline,
+                                 std::string* settled = nullptr);
 
 // Whether a stop was requested while a monitor lived.
 bool StopRequested();

@@ -17,6 +17,8 @@
 
 extern char** environ;
 
+#include "platform/linux/Linux.h"
+
 namespace korvo {
 
 // Records are reused, never freed: the handler may walk them at any moment.
@@ -48,6 +50,7 @@ extern "C" void PassOn(int signal) {
   for (ChildProcess* child = g_children.load(); child; child = child->next) {
     if (pid_t pid = child->pid.load(); pid > 0) kill(pid, signal);
   }
+  NoteStopRequest();  // a wait for more units ends too
   errno = saved;
 }
 

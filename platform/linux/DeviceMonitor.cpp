@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/linux/Linux.h"
@@ -25,8 +26,18 @@ namespace {
 
 bool Is(const char* action, const char* name) { return action && std::strcmp(action, name) == 0; }
 
+// The path discovery gives the device of an event; "" when it has none.
+std::string PathOf(udev_device* device) {
+  const char* node = udev_device_get_devnode(device);
+  const char* vendor = udev_device_get_sysattr_value(device, "idVendor");
+  const char* product = udev_device_get_sysattr_value(device, "idProduct");
+  if (!node || !vendor || !product) return "";
+  return FormatDevicePath({node, static_cast<uint16_t>(std::strtoul(vendor, nullptr, 16)),
+                           static_cast<uint16_t>(std::strtoul(product, nullptr, 16))});
+}
+
 // The next change among the events that have come, if any.
-std::optional<DeviceChange> TakeChange(udev_monitor* monitor) {
+std::optional<DeviceChange> TakeChange(udev_monitor* monitor, std::string* settled) {
   while (udev_device* device = udev_monitor_receive_device(monitor)) {
     const char* action = udev_device_get_action(device);
     std::optional<DeviceChange> change;
@@ -34,13 +45,17 @@ std::optional<DeviceChange> TakeChange(udev_monitor* monitor) {
       change = DeviceChange::Removed;
     } else if (Is(action, "bind") && udev_device_get_is_initialized(device) > 0) {
       change = DeviceChange::Added;
+      if (settled) *settled = PathOf(device);
     }
     udev_device_unref(device);
     if (change) return change;
   }
   // The socket overflowed and events were lost: whatever they were, the
   // caller must look again.
-  if (errno == ENOBUFS) return DeviceChange::Added;
+  if (errno == ENOBUFS) {
+    if (settled) settled->clear();
+    return DeviceChange::Added;
+  }
   return std::nullopt;
 }
 
@@ -70,11 +85,12 @@ void StopDeviceMonitor(DeviceMonitor* monitor) {
   delete monitor;
 }
 
-DeviceChange WaitForDeviceChange(DeviceMonitor* monitor, std::optional<Deadline> deadline) {
+DeviceChange WaitForDeviceChange(DeviceMonitor* monitor, std::optional<Deadline> deadline,
+                                 std::string* settled) {
   pollfd fds[2] = {{udev_monitor_get_fd(monitor->monitor), POLLIN, 0}, {monitor->stopFd, POLLIN, 0}};
   for (;;) {
     if (StopRequested()) return DeviceChange::Stopped;
-    if (std::optional<DeviceChange> change = TakeChange(monitor->monitor)) return *change;
+    if (std::optional<DeviceChange> change = TakeChange(monitor->monitor, settled)) return *change;
     int timeout = -1;
     if (deadline) {
       auto left = std::chrono::ceil<std::chrono::milliseconds>(*deadline - std::chrono::steady_clock::now());

@@ -63,6 +63,9 @@ void DisarmExitAction(int handle);
 // puts the actions of before back.
 int CatchStopRequests();
 void ReleaseStopRequests();
+// Asks the wait to stop, from a signal handler of someone else's (the one
+// that passes interrupts on to the runs of --all and --each).
+void NoteStopRequest();
 
 // Holds those signals off on this thread while it lives (all but the ones
 // the process raises itself: abort(), faults); one that came meanwhile is

@@ -97,7 +97,11 @@ int g_stopPipe[2] = {-1, -1};
 struct sigaction g_beforeStop[std::size(kStopSignals)];
 bool g_stopCaught[std::size(kStopSignals)];
 
-extern "C" void RequestStop(int) {
+extern "C" void RequestStop(int) { NoteStopRequest(); }
+
+}  // namespace
+
+void NoteStopRequest() {
   int saved = errno;
   g_stopRequested.store(true);
   char byte = 0;
@@ -105,10 +109,10 @@ extern "C" void RequestStop(int) {
   errno = saved;
 }
 
-}  // namespace
-
+// The pipe, once made, stays: a handler may write to it at any moment, and
+// a closed end's number could by then be another file's.
 int CatchStopRequests() {
-  if (pipe2(g_stopPipe, O_CLOEXEC | O_NONBLOCK) != 0) return -1;
+  if (g_stopPipe[0] < 0 && pipe2(g_stopPipe, O_CLOEXEC | O_NONBLOCK) != 0) return -1;
   struct sigaction action = {};
   action.sa_handler = RequestStop;
   sigemptyset(&action.sa_mask);
@@ -124,10 +128,6 @@ void ReleaseStopRequests() {
   for (size_t i = 0; i < std::size(kStopSignals); ++i) {
     if (g_stopCaught[i]) sigaction(kStopSignals[i], &g_beforeStop[i], nullptr);
     g_stopCaught[i] = false;
-  }
-  for (int& end : g_stopPipe) {
-    if (end >= 0) close(end);
-    end = -1;
   }
 }
 

@@ -26,6 +26,7 @@ std::atomic<bool> g_interrupted{false};
 BOOL WINAPI NoteInterrupt(DWORD event) {
   if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
   g_interrupted.store(true);
+  NoteStopRequest();  // a wait for more units ends too
   return TRUE;
 }
 

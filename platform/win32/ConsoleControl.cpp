@@ -85,14 +85,18 @@ std::atomic<bool> g_stopRequested{false};
 
 BOOL WINAPI RequestStop(DWORD event) {
   if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
-  g_stopRequested.store(true);
-  AcquireSRWLockShared(&g_stopLock);
-  if (g_stopEvent) SetEvent(g_stopEvent);
-  ReleaseSRWLockShared(&g_stopLock);
+  NoteStopRequest();
   return TRUE;
 }
 
 }  // namespace
+
+void NoteStopRequest() {
+  g_stopRequested.store(true);
+  AcquireSRWLockShared(&g_stopLock);
+  if (g_stopEvent) SetEvent(g_stopEvent);
+  ReleaseSRWLockShared(&g_stopLock);
+}
 
 HANDLE CatchStopRequests() {
   HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);

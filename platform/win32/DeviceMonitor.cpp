@@ -73,7 +73,9 @@ void StopDeviceMonitor(DeviceMonitor* monitor) {
   delete monitor;
 }
 
-DeviceChange WaitForDeviceChange(DeviceMonitor* monitor, std::optional<Deadline> deadline) {
+DeviceChange WaitForDeviceChange(DeviceMonitor* monitor, std::optional<Deadline> deadline,
+                                 std::string* settled) {
+  if (settled) settled->clear();  // the drivers are bound before an interface arrives
   for (;;) {
     // Takes the notifications sent to the window meanwhile.
     MSG message;

@@ -52,5 +52,8 @@ bool EndStallWatch();
 // ReleaseStopRequests gives the events back to the handlers of before.
 HANDLE CatchStopRequests();
 void ReleaseStopRequests();
+// Asks the wait to stop, from another console handler (the one that notes
+// interrupts for the runs of --all and --each, called before this one's).
+void NoteStopRequest();
 
 }  // namespace korvo

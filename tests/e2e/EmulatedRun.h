@@ -2,6 +2,7 @@
 // received. Shared by the device I/O end-to-end tests.
 #pragma once
 
+#include <glob.h>
 #include <sys/types.h>
 
 #include <gtest/gtest.h>
@@ -9,6 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include <chrono>
+#include <cstring>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -163,6 +165,21 @@ inline bool Opened(const TempDir& dir, int address) { return fs::exists(CaptureO
 // What it received in the last run; "" if it was never opened.
 inline std::string ReceivedAt(const TempDir& dir, int address) {
   return Opened(dir, address) ? ReadWhole(CaptureOf(dir, address)) : "";
+}
+
+// Whether the run under korvo-emu `emu` listens for uevents: umockdev binds
+// a monitor's socket in the testbed as eventN.
+inline bool Listening(const test::Process& emu) {
+  const pid_t tool = ChildOf(static_cast<pid_t>(emu.Id()));
+  std::ifstream environ("/proc/" + std::to_string(tool) + "/environ");
+  std::string testbed;
+  for (std::string variable; std::getline(environ, variable, '\0');) {
+    if (variable.starts_with("UMOCKDEV_DIR=")) testbed = variable.substr(std::strlen("UMOCKDEV_DIR="));
+  }
+  glob_t sockets;
+  const bool found = !testbed.empty() && glob((testbed + "/event[0-9]*").c_str(), 0, nullptr, &sockets) == 0;
+  if (found) globfree(&sockets);
+  return found;
 }
 
 }  // namespace korvo::e2e

@@ -221,5 +221,68 @@ TEST(EveryDeviceTest, AnInterruptEndsEveryRunAndEachGivesUsblpBack) {
   }
 }
 
+// --each: the units come one after the other, each tested as it is plugged
+// in; the one there before the station started is left alone.
+TEST(EveryDeviceTest, EachUnitIsTestedAsItComesUntilTheCount) {
+  TempDir dir;
+  const std::string content = Pattern(100000);
+  const std::string file = dir.Write("data.bin", content);
+  DeviceRun run = RunOnDevices(dir,
+                               {"vid=6742,product=Before",
+                                kPrinter + ",plug-after=300,probe-delay=200,unplug-after=500",
+                                "vid=6742,in-turn,plug-after=200,unplug-after=500",
+                                kPrinter + ",in-turn,plug-after=200,vanish-after=4096"},
+                               {"--each", "--count", "3", file});
+  EXPECT_EQ(run.process.status, 1) << run.process.err;
+  EXPECT_FALSE(Opened(dir, 2));
+  EXPECT_EQ(LinesAfter("001:003 ", run.process.out), "status:18\n");
+  EXPECT_EQ(LinesAfter("001:004 ", run.process.out), "status:18\n");
+  EXPECT_EQ(LinesAfter("001:005 ", run.process.out), "status:18\nError code Write:19\n");
+  EXPECT_EQ(ReceivedAt(dir, 3), content);
+  EXPECT_EQ(ReceivedAt(dir, 4), content);
+  EXPECT_TRUE(run.process.err.ends_with("korvo-test: 2 of 3 devices passed\n")) << run.process.err;
+}
+
+// A unit plugged in while another is under test is tested at once; a stop
+// of the station ends the held one, which gets its line, and the count.
+TEST(EveryDeviceTest, TheStationTestsUnitsSideBySideAndStopsOnSigterm) {
+  TempDir dir;
+  const std::string content = Pattern(100000);
+  const std::string file = dir.Write("data.bin", content);
+  test::Process emu;
+  ASSERT_TRUE(emu.Start(EmuCommand(
+      dir, {kPrinter + ",hold-writes,plug-after=200", kPrinter + ",serial=B,plug-after=800"},
+      {KORVO_TEST_BINARY, "--each", "--json", file})));
+  ASSERT_TRUE(WaitUntil([&] { return ReceivedAt(dir, 3) == content; })) << emu.Err();
+  const pid_t station = ChildOf(static_cast<pid_t>(emu.Id()));
+  kill(station, SIGTERM);
+  ASSERT_TRUE(emu.Wait(60000));
+  DeviceRun run = Collect(dir, {true, emu.Status(), emu.Out(), emu.Err()});
+  EXPECT_EQ(run.process.status, 1);
+  std::map<std::string, std::pair<std::string, int>> results;
+  for (const Json& unit : JsonLines(run.process.out)) results[unit["device"]] = {unit["result"], unit["exit"]};
+  const std::map<std::string, std::pair<std::string, int>> expected = {
+      {"/dev/bus/usb/001/002#vid_6742&pid_0001", {"cancelled", 128 + SIGTERM}},
+      {"/dev/bus/usb/001/003#vid_6742&pid_0001", {"sent", 0}}};
+  EXPECT_EQ(results, expected) << run.process.out;
+  EXPECT_EQ(LinesAfter("001:002 ", run.process.err), "korvo-test: ended by signal 15\n");
+  EXPECT_TRUE(run.process.err.ends_with("korvo-test: 1 of 2 devices passed\n")) << run.process.err;
+  EXPECT_EQ(run.drivers["001/002"], "usblp");
+}
+
+// A station stopped before any unit came has nothing against it.
+TEST(EveryDeviceTest, AStationStoppedBeforeAnyUnitCountsNone) {
+  TempDir dir;
+  const std::string file = dir.Write("data.bin", Pattern(1000));
+  test::Process emu;
+  ASSERT_TRUE(emu.Start(EmuCommand(dir, {}, {KORVO_TEST_BINARY, "--each", file})));
+  ASSERT_TRUE(WaitUntil([&] { return Listening(emu); }));
+  kill(ChildOf(static_cast<pid_t>(emu.Id())), SIGINT);
+  ASSERT_TRUE(emu.Wait(60000));
+  EXPECT_EQ(emu.Status(), 0);
+  EXPECT_EQ(emu.Out(), "");
+  EXPECT_EQ(emu.Err(), "korvo-test: 0 of 0 devices passed\n");
+}
+
 }  // namespace
 }  // namespace korvo::e2e

@@ -100,21 +100,6 @@ TEST(WaitForDeviceTest, TheMonitorTellsEachPlugAndEachUnplug) {
   EXPECT_EQ(run.process.err, "");
 }
 
-// Whether the run under korvo-emu `emu` listens for uevents: umockdev binds
-// a monitor's socket in the testbed as eventN.
-bool Listening(const test::Process& emu) {
-  const pid_t tool = ChildOf(static_cast<pid_t>(emu.Id()));
-  std::ifstream environ("/proc/" + std::to_string(tool) + "/environ");
-  std::string testbed;
-  for (std::string variable; std::getline(environ, variable, '\0');) {
-    if (variable.starts_with("UMOCKDEV_DIR=")) testbed = variable.substr(std::strlen("UMOCKDEV_DIR="));
-  }
-  glob_t sockets;
-  const bool found = !testbed.empty() && glob((testbed + "/event[0-9]*").c_str(), 0, nullptr, &sockets) == 0;
-  if (found) globfree(&sockets);
-  return found;
-}
-
 // Without a limit, the operator ends the wait: exit status 1, no message.
 TEST(WaitForDeviceTest, SigintOrSigtermEndsAWaitWithOne) {
   TempDir dir;

@@ -44,8 +44,10 @@ DeviceMonitor* StartDeviceMonitor(const InterfaceClassId&) {
 
 void StopDeviceMonitor(DeviceMonitor*) { fake::Discovery().monitorRunning = false; }
 
-DeviceChange WaitForDeviceChange(DeviceMonitor*, std::optional<Deadline> deadline) {
+DeviceChange WaitForDeviceChange(DeviceMonitor*, std::optional<Deadline> deadline,
+                                 std::string* settled) {
   fake::FakeDiscovery& discovery = fake::Discovery();
+  if (settled) settled->clear();
   discovery.deadlines.push_back(deadline);
   if (discovery.plugs.empty()) return deadline ? DeviceChange::TimedOut : DeviceChange::Stopped;
   fake::FakePlug plug = discovery.plugs.front();
