@@ -40,8 +40,9 @@ void WriteLine(std::FILE* stream, const std::string& prefix, std::string_view li
 }
 
 // Copies one output of a unit's run to ours, line by line, to its end; a
-// last line left without its end gets one.
-void Relay(ChildProcess* child, ChildOutput output, std::FILE* stream, const std::string& prefix) {
+// last line left without its end gets one. Answers how many lines came.
+size_t Relay(ChildProcess* child, ChildOutput output, std::FILE* stream, const std::string& prefix) {
+  size_t lines = 0;
   std::string pending;
   char buffer[4096];
   long count;
@@ -50,10 +51,13 @@ void Relay(ChildProcess* child, ChildOutput output, std::FILE* stream, const std
     size_t start = 0;
     for (size_t end; (end = pending.find('\n', start)) != std::string::npos; start = end + 1) {
       WriteLine(stream, prefix, std::string_view(pending).substr(start, end - start));
+      ++lines;
     }
     pending.erase(0, start);
   }
-  if (!pending.empty()) WriteLine(stream, prefix, pending);
+  if (pending.empty()) return lines;
+  WriteLine(stream, prefix, pending);
+  return lines + 1;
 }
 
 // One device's run: its exact path, and the options that shape a run. The
@@ -91,15 +95,16 @@ struct Unit {
 };
 
 // A unit's run to its end: both outputs relayed, then how it ended. A run
-// that ended by a signal wrote no JSON line of its own: it gets one.
+// that ended by a signal before its JSON line gets one.
 void FollowRun(Unit& unit) {
-  std::thread out(Relay, unit.child, ChildOutput::Out, stdout, unit.json ? "" : unit.prefix);
+  size_t lines = 0;
+  std::thread out([&] { lines = Relay(unit.child, ChildOutput::Out, stdout, unit.json ? "" : unit.prefix); });
   Relay(unit.child, ChildOutput::Err, stderr, unit.prefix);
   out.join();
   ChildEnd end = WaitChild(unit.child);
   std::string how = HowItEnded(end);
   if (!how.empty()) WriteLine(stderr, unit.prefix, "korvo-test: " + how);
-  if (!how.empty() && unit.json) {
+  if (!how.empty() && unit.json && lines == 0) {
     std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - unit.started;
     int exit = end.signal ? 128 + end.signal : static_cast<int>(end.exitStatus);
     std::string line = UnitJson(&unit.entry, RunReport{}, "cancelled", seconds.count(), exit);

@@ -254,7 +254,16 @@ TEST(EveryDeviceTest, TheStationTestsUnitsSideBySideAndStopsOnSigterm) {
       dir, {kPrinter + ",hold-writes,plug-after=200", kPrinter + ",serial=B,plug-after=800"},
       {KORVO_TEST_BINARY, "--each", "--json", file})));
   ASSERT_TRUE(WaitUntil([&] { return ReceivedAt(dir, 3) == content; })) << emu.Err();
+  // The second run ended (its line is out, and it is reaped) while the first still holds.
   const pid_t station = ChildOf(static_cast<pid_t>(emu.Id()));
+  ASSERT_TRUE(WaitUntil([&] { return emu.Out().find("\"result\":\"sent\"") != std::string::npos; }));
+  const std::string children = "/proc/" + std::to_string(station) + "/task/" + std::to_string(station) + "/children";
+  ASSERT_TRUE(WaitUntil([&] {
+    std::ifstream in(children);
+    size_t count = 0;
+    for (pid_t child; in >> child;) ++count;
+    return count == 1;
+  }));
   kill(station, SIGTERM);
   ASSERT_TRUE(emu.Wait(60000));
   DeviceRun run = Collect(dir, {true, emu.Status(), emu.Out(), emu.Err()});
