@@ -279,19 +279,5 @@ TEST(EveryDeviceTest, TheStationTestsUnitsSideBySideAndStopsOnSigterm) {
   EXPECT_EQ(run.drivers["001/002"], "usblp");
 }
 
-// A station stopped before any unit came has nothing against it.
-TEST(EveryDeviceTest, AStationStoppedBeforeAnyUnitCountsNone) {
-  TempDir dir;
-  const std::string file = dir.Write("data.bin", Pattern(1000));
-  test::Process emu;
-  ASSERT_TRUE(emu.Start(EmuCommand(dir, {}, {KORVO_TEST_BINARY, "--each", file})));
-  ASSERT_TRUE(WaitUntil([&] { return Listening(emu); }));
-  kill(ChildOf(static_cast<pid_t>(emu.Id())), SIGINT);
-  ASSERT_TRUE(emu.Wait(60000));
-  EXPECT_EQ(emu.Status(), 0);
-  EXPECT_EQ(emu.Out(), "");
-  EXPECT_EQ(emu.Err(), "korvo-test: 0 of 0 devices passed\n");
-}
-
 }  // namespace
 }  // namespace korvo::e2e

@@ -100,20 +100,32 @@ TEST(WaitForDeviceTest, TheMonitorTellsEachPlugAndEachUnplug) {
   EXPECT_EQ(run.process.err, "");
 }
 
-// Without a limit, the operator ends the wait: exit status 1, no message.
+// Without a limit, the operator ends the wait: exit status 1, no message;
+// and the station, which then counts what it tested.
 TEST(WaitForDeviceTest, SigintOrSigtermEndsAWaitWithOne) {
   TempDir dir;
   const std::string file = dir.Write("data.bin", Pattern(1000));
-  for (int signal : {SIGINT, SIGTERM}) {
-    SCOPED_TRACE(strsignal(signal));
+  const struct {
+    const char* option;
+    int signal;
+    int status;
+    const char* err;
+  } cases[] = {
+      {"--wait", SIGINT, 1, ""},
+      {"--wait", SIGTERM, 1, ""},
+      // A station stopped before any unit came has nothing against it.
+      {"--each", SIGINT, 0, "korvo-test: 0 of 0 devices passed\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.option) + " " + strsignal(c.signal));
     test::Process emu;
-    ASSERT_TRUE(emu.Start(EmuCommand(dir, {}, {KORVO_TEST_BINARY, "--wait", file})));
+    ASSERT_TRUE(emu.Start(EmuCommand(dir, {}, {KORVO_TEST_BINARY, c.option, file})));
     ASSERT_TRUE(WaitUntil([&] { return Listening(emu); }));
-    kill(ChildOf(static_cast<pid_t>(emu.Id())), signal);
+    kill(ChildOf(static_cast<pid_t>(emu.Id())), c.signal);
     ASSERT_TRUE(emu.Wait(60000));
-    EXPECT_EQ(emu.Status(), 1);
+    EXPECT_EQ(emu.Status(), c.status);
     EXPECT_EQ(emu.Out(), "");
-    EXPECT_EQ(emu.Err(), "");
+    EXPECT_EQ(emu.Err(), c.err);
   }
 }
 
