@@ -144,7 +144,7 @@ int Tally(std::list<Unit>& units) {
 DeviceList Selected(const DeviceSelector& selector) {
   DeviceList devices(GUID_DEVINTERFACE_USB_DEVICE);
   devices.Enumerate();
-  if (!selector.Empty()) devices.KeepOnly([&](const DeviceEntry& e) { return Matches(selector, e); });
+  KeepSelected(devices, selector);
   return devices;
 }
 

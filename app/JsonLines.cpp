@@ -75,9 +75,7 @@ std::string UnitJson(const DeviceEntry* entry, const RunReport& report, std::str
   object["status_error"] = Value(report.statusError);
   object["status_bits"] = nullptr;
   if (report.status) {
-    char hex[4];
-    std::snprintf(hex, sizeof hex, "%02x", *report.status);
-    object["status"] = hex;
+    object["status"] = StatusHex(*report.status);
     object["status_bits"] = {{"selected", (*report.status & kPortSelected) != 0},
                              {"no_error", (*report.status & kPortNoError) != 0},
                              {"paper_empty", (*report.status & kPortPaperEmpty) != 0}};

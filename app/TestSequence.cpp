@@ -73,12 +73,6 @@ int RefuseUsage(const std::string& problem) {
   return 1;
 }
 
-// Narrows the list to the devices the selectors name; returns the count.
-int KeepSelected(DeviceList& devices, const DeviceSelector& selector) {
-  if (selector.Empty()) return devices.GetCount();
-  return devices.KeepOnly([&](const DeviceEntry& e) { return Matches(selector, e); });
-}
-
 // --wait: looks again after each plug or unplug until the selectors leave a
 // device, for at most the wait's limit. The monitor starts before the first
 // look, so that a device plugged in just after it is not missed. False, after

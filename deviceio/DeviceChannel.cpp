@@ -19,6 +19,12 @@ unsigned char g_statusReply[kStatusBufferSize];
 
 }  // namespace
 
+std::string StatusHex(unsigned status) {
+  char hex[4];
+  std::snprintf(hex, sizeof hex, "%02x", status & 0xFFu);
+  return hex;
+}
+
 std::string PortStatusInWords(unsigned status) {
   return std::string(status & kPortSelected ? "selected" : "not selected") +
          (status & kPortNoError ? ", no error" : ", error") +
@@ -51,13 +57,11 @@ Device* OpenAndShowPortStatus(const std::string& path, const std::string& descri
     return device;
   }
   if (answered) {
-    std::printf("status:%02x\n", status);
+    std::printf("status:%s\n", StatusHex(status).c_str());
     // A printer that is not ready says why, to a person; a ready one
     // (selected, no error, paper present) needs no words.
     if ((status & (kPortSelected | kPortNoError | kPortPaperEmpty)) != (kPortSelected | kPortNoError)) {
-      char hex[4];
-      std::snprintf(hex, sizeof hex, "%02x", status);
-      ShowHints({std::string("port status ") + hex + ": " + PortStatusInWords(status)});
+      ShowHints({"port status " + StatusHex(status) + ": " + PortStatusInWords(status)});
     }
   } else {
     std::printf("Error code Status:%d\n", LastErrorNumber());

@@ -20,6 +20,9 @@ constexpr unsigned kPortNoError = 0x08;     // nFault high
 constexpr unsigned kPortSelected = 0x10;    // Select
 constexpr unsigned kPortPaperEmpty = 0x20;  // PError
 
+// The status byte as the status line shows it: "98".
+std::string StatusHex(unsigned status);
+
 // The three bits in words: "selected, no error, paper present".
 std::string PortStatusInWords(unsigned status);
 

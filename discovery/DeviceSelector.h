@@ -4,6 +4,7 @@
 #include <string>
 
 #include "discovery/DeviceEntry.h"
+#include "discovery/DeviceList.h"
 
 namespace korvo {
 
@@ -26,6 +27,9 @@ struct DeviceSelector {
 std::string Hex4(unsigned value);
 
 bool Matches(const DeviceSelector& selector, const DeviceEntry& entry);
+
+// Narrows the list to the devices the selector matches; returns the count.
+int KeepSelected(DeviceList& devices, const DeviceSelector& selector);
 
 // The selector as the operator would write it, e.g. "-d 6742:0002 --serial K1",
 // for "No device matches ...". Control characters in the serial are escaped.
