@@ -30,11 +30,6 @@ bool Matches(const DeviceSelector& selector, const DeviceEntry& entry) {
          (!selector.path || *selector.path == entry.devicePath);
 }
 
-int KeepSelected(DeviceList& devices, const DeviceSelector& selector) {
-  if (selector.Empty()) return devices.GetCount();
-  return devices.KeepOnly([&](const DeviceEntry& e) { return Matches(selector, e); });
-}
-
 std::string DescribeSelector(const DeviceSelector& selector) {
   std::string text;
   auto add = [&](const std::string& part) {

@@ -29,7 +29,12 @@ std::string Hex4(unsigned value);
 bool Matches(const DeviceSelector& selector, const DeviceEntry& entry);
 
 // Narrows the list to the devices the selector matches; returns the count.
-int KeepSelected(DeviceList& devices, const DeviceSelector& selector);
+// Inline, so that a program of selectors alone (the fuzz target) links no
+// discovery.
+inline int KeepSelected(DeviceList& devices, const DeviceSelector& selector) {
+  if (selector.Empty()) return devices.GetCount();
+  return devices.KeepOnly([&](const DeviceEntry& e) { return Matches(selector, e); });
+}
 
 // The selector as the operator would write it, e.g. "-d 6742:0002 --serial K1",
 // for "No device matches ...". Control characters in the serial are escaped.
