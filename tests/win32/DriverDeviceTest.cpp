@@ -670,9 +670,10 @@ TEST_F(ConsoleControlTest, CtrlCDuringAWaitEndsItWithOne) {
   ASSERT_TRUE(device_->Configure(unplugged));
   test::Process program;
   ASSERT_TRUE(program.Start({DosPathOfUnixPath(KORVO_TEST_PROGRAM), "--wait", dataFile_}));
+  // A minute, as the other waits here: a loaded machine under WoW64 is slow to start it.
   bool waiting = false;
-  for (int i = 0; i < 400 && !(waiting = Waiting(program)); ++i) Sleep(50);
-  ASSERT_TRUE(waiting) << "the program never waited";
+  for (int i = 0; i < 1200 && !(waiting = Waiting(program)); ++i) Sleep(50);
+  ASSERT_TRUE(waiting) << "the program never waited: " << program.Out() << program.Err();
   ASSERT_TRUE(GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0)) << GetLastError();
   ASSERT_TRUE(program.Wait(20000)) << "Ctrl-C did not end the wait";
   EXPECT_EQ(program.Status(), 1);
