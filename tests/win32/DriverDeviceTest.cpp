@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include <optional>
@@ -455,6 +456,13 @@ TEST_F(ProgramOnDriverTest, AllTestsEveryUnitInARunOfItsOwn) {
 
 // --wait against the driver's plug: its interface enabled while the run
 // waits is what a device plugged in looks like to the program.
+//
+// Whether the program waits: its monitor window is there. Wine brings the
+// desktop up for the first window that needs it; when the program's window
+// and this look bring it up at once, the look may never see the window, so
+// the tests call DesktopUp() before they start the program.
+void DesktopUp() { ASSERT_NE(GetDesktopWindow(), nullptr); }
+
 bool Waiting(const test::Process& program) {
   for (HWND window = nullptr;
        (window = FindWindowExA(HWND_MESSAGE, window, "KorvoDeviceMonitor", nullptr)) != nullptr;) {
@@ -463,6 +471,28 @@ bool Waiting(const test::Process& program) {
     if (process == program.Id()) return true;
   }
   return false;
+}
+
+// Gives the program a minute to start waiting, as the other waits here: a
+// loaded machine under WoW64 is slow to start it. "" once it waits, else
+// what became of it.
+std::string StartsWaiting(const test::Process& program) {
+  HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, program.Id());
+  for (int i = 0; i < 1200; ++i) {
+    if (Waiting(program)) {
+      CloseHandle(process);
+      return "";
+    }
+    if (process && WaitForSingleObject(process, 50) == WAIT_OBJECT_0) break;
+  }
+  DWORD code = STILL_ACTIVE;
+  if (process) GetExitCodeProcess(process, &code);
+  if (process) CloseHandle(process);
+  char end[64];
+  std::snprintf(end, sizeof end, code == STILL_ACTIVE ? "still runs" : "ended with 0x%lx",
+                static_cast<unsigned long>(code));
+  return std::string("the program never waited: it ") + end + ", out: " + program.Out() +
+         ", err: " + program.Err();
 }
 
 TEST_F(ProgramOnDriverTest, WaitEndsWhenTheDeviceIsPluggedInOrAfterItsLimit) {
@@ -485,11 +515,10 @@ TEST_F(ProgramOnDriverTest, WaitEndsWhenTheDeviceIsPluggedInOrAfterItsLimit) {
     unplugged.present = 0;
     ASSERT_TRUE(device_->Configure(unplugged));
     test::Process program;
+    DesktopUp();
     ASSERT_TRUE(program.Start({DosPathOfUnixPath(KORVO_TEST_PROGRAM), c.wait, dataFile_}));
     if (c.plug) {
-      bool waiting = false;
-      for (int i = 0; i < 400 && !(waiting = Waiting(program)); ++i) Sleep(50);
-      ASSERT_TRUE(waiting) << "the program never waited";
+      ASSERT_EQ(StartsWaiting(program), "");
       Sleep(kWineListens);  // and its first look found nothing
       EXPECT_EQ(device_->Counters().opens, 0u);
       Plug(PresentDevice());
@@ -669,11 +698,9 @@ TEST_F(ConsoleControlTest, CtrlCDuringAWaitEndsItWithOne) {
   unplugged.present = 0;
   ASSERT_TRUE(device_->Configure(unplugged));
   test::Process program;
+  DesktopUp();
   ASSERT_TRUE(program.Start({DosPathOfUnixPath(KORVO_TEST_PROGRAM), "--wait", dataFile_}));
-  // A minute, as the other waits here: a loaded machine under WoW64 is slow to start it.
-  bool waiting = false;
-  for (int i = 0; i < 1200 && !(waiting = Waiting(program)); ++i) Sleep(50);
-  ASSERT_TRUE(waiting) << "the program never waited: " << program.Out() << program.Err();
+  ASSERT_EQ(StartsWaiting(program), "");
   ASSERT_TRUE(GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0)) << GetLastError();
   ASSERT_TRUE(program.Wait(20000)) << "Ctrl-C did not end the wait";
   EXPECT_EQ(program.Status(), 1);
