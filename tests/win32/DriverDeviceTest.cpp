@@ -478,16 +478,15 @@ bool Waiting(const test::Process& program) {
 // what became of it.
 std::string StartsWaiting(const test::Process& program) {
   HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, program.Id());
-  for (int i = 0; i < 1200; ++i) {
-    if (Waiting(program)) {
-      CloseHandle(process);
-      return "";
-    }
-    if (process && WaitForSingleObject(process, 50) == WAIT_OBJECT_0) break;
+  if (!process) return "cannot watch the program: error " + std::to_string(GetLastError());
+  bool waiting = false;
+  for (int i = 0; i < 1200 && !(waiting = Waiting(program)); ++i) {
+    if (WaitForSingleObject(process, 50) == WAIT_OBJECT_0) break;
   }
   DWORD code = STILL_ACTIVE;
-  if (process) GetExitCodeProcess(process, &code);
-  if (process) CloseHandle(process);
+  GetExitCodeProcess(process, &code);
+  CloseHandle(process);
+  if (waiting) return "";
   char end[64];
   std::snprintf(end, sizeof end, code == STILL_ACTIVE ? "still runs" : "ended with 0x%lx",
                 static_cast<unsigned long>(code));
