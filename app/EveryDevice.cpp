@@ -150,6 +150,10 @@ DeviceList Selected(const DeviceSelector& selector) {
 
 }  // namespace
 
+void SayCannotWatchForDevices() {
+  WriteText(stderr, "korvo-test: cannot watch for devices: " + ErrorText(LastErrorNumber()) + "\n");
+}
+
 int TestEveryDevice(const DeviceList& devices, const CommandLine& line) {
   std::list<Unit> units;
   for (int i = 0; i < devices.GetCount(); ++i) StartUnit(units, devices, i, line);
@@ -161,7 +165,7 @@ int TestEveryDevice(const DeviceList& devices, const CommandLine& line) {
 int TestEachArrival(const CommandLine& line) {
   DeviceMonitor* monitor = StartDeviceMonitor(GUID_DEVINTERFACE_USB_DEVICE);
   if (!monitor) {
-    WriteText(stderr, "korvo-test: cannot watch for devices: " + ErrorText(LastErrorNumber()) + "\n");
+    SayCannotWatchForDevices();
     return 1;
   }
   // What was there before the station started is not a unit that came.

@@ -19,4 +19,8 @@ int TestEveryDevice(const DeviceList& devices, const CommandLine& line);
 // (Ctrl-C, Ctrl-Break), with the count of --all and its exit status.
 int TestEachArrival(const CommandLine& line);
 
+// Says on stderr that the device monitor could not start, and why: for
+// --wait and --each alike.
+void SayCannotWatchForDevices();
+
 }  // namespace korvo

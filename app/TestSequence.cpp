@@ -93,7 +93,7 @@ bool WaitForDevices(const CommandLine& line, DeviceList& devices) {
   if (change == DeviceChange::TimedOut) {
     std::cerr << "No KORVO devices appeared within " << *line.waitSeconds << " s" << std::endl;
   } else if (change == DeviceChange::Failed) {
-    WriteText(stderr, "korvo-test: cannot watch for devices: " + ErrorText(LastErrorNumber()) + "\n");
+    SayCannotWatchForDevices();
   }
   return false;  // a stop request (SIGINT, SIGTERM, Ctrl-C) ends the wait without a message
 }
